@@ -1,0 +1,23 @@
+// The end of every run: faults and success alike.
+#ifndef ECUPROG_DRIVER_STOP_RUN_H
+#define ECUPROG_DRIVER_STOP_RUN_H
+
+#include "platform/windows_api.h"
+
+/// Ends the run: uninitialises COM, writes the message and "Press space to
+/// exit", waits for the space key and ends the process with the exit code
+/// (0 after "PROGRAMMING SUCCESSFUL", 1 after a fault). References and
+/// buffers still held are not released first.
+[[noreturn]] void StopRun(int exitCode, const char* message);
+
+/// Every server result code passes through here at once: a negative one
+/// stops the run with "ERROR COMMUNICATING WITH SERVER".
+void CheckServerResult(HRESULT result);
+
+/// The last step of StopRun. The default ends the process; tests, tools and
+/// fuzzers put in one that throws, so phases can run in-process. It must not
+/// return.
+using RunExit = void (*)(int exitCode, const char* message);
+void SetRunExit(RunExit exit);
+
+#endif  // ECUPROG_DRIVER_STOP_RUN_H

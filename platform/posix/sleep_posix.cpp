@@ -1,0 +1,11 @@
+#include <cerrno>
+#include <ctime>
+
+#include "platform/posix/windows_subset.h"
+
+void Sleep(DWORD milliseconds) {
+  timespec remaining{static_cast<time_t>(milliseconds / 1000),
+                     static_cast<long>(milliseconds % 1000) * 1000000L};
+  while (nanosleep(&remaining, &remaining) != 0 && errno == EINTR) {
+  }
+}

@@ -1,0 +1,160 @@
+#include "tests/e2e/process_runner.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+[[noreturn]] void ExecChild(const ProcessSpec& spec, int inputFd) {
+  if (inputFd >= 0) {
+    dup2(inputFd, STDIN_FILENO);
+    close(inputFd);
+  }
+  for (const auto& [name, value] : spec.environment) {
+    setenv(name.c_str(), value.c_str(), 1);
+  }
+  std::vector<char*> argv;
+  for (const std::string& arg : spec.argv) {
+    argv.push_back(const_cast<char*>(arg.c_str()));
+  }
+  argv.push_back(nullptr);
+  execv(argv[0], argv.data());
+  _exit(127);
+}
+
+void WriteAll(int fd, const std::string& text) {
+  size_t done = 0;
+  while (done < text.size()) {
+    ssize_t n = write(fd, text.data() + done, text.size() - done);
+    if (n <= 0) return;
+    done += static_cast<size_t>(n);
+  }
+}
+
+}  // namespace
+
+std::string WithoutCarriageReturns(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c != '\r') out.push_back(c);
+  }
+  return out;
+}
+
+ProcessResult RunProcess(const ProcessSpec& spec) {
+  ProcessResult result;
+  int inputPipe[2] = {-1, -1};
+  if (spec.pipeInput && pipe(inputPipe) != 0) return result;
+
+  int outputFd = -1;
+  pid_t child;
+  if (spec.terminal) {
+    winsize size{};
+    size.ws_row = 40;
+    size.ws_col = 200;
+    child = forkpty(&outputFd, nullptr, nullptr, &size);
+    if (child == 0) {
+      if (inputPipe[1] >= 0) close(inputPipe[1]);
+      ExecChild(spec, inputPipe[0]);
+    }
+  } else {
+    int outputPipe[2];
+    if (pipe(outputPipe) != 0) return result;
+    child = fork();
+    if (child == 0) {
+      setsid();  // no controlling terminal
+      close(outputPipe[0]);
+      dup2(outputPipe[1], STDOUT_FILENO);
+      dup2(outputPipe[1], STDERR_FILENO);
+      close(outputPipe[1]);
+      if (inputPipe[1] >= 0) close(inputPipe[1]);
+      int input = inputPipe[0];
+      if (input < 0) input = open("/dev/null", O_RDONLY);
+      ExecChild(spec, input);
+    }
+    close(outputPipe[1]);
+    outputFd = outputPipe[0];
+  }
+  if (inputPipe[0] >= 0) {
+    close(inputPipe[0]);
+    WriteAll(inputPipe[1], spec.input);
+    close(inputPipe[1]);
+  }
+
+  Clock::time_point start = Clock::now();
+  Clock::time_point deadline =
+      start + std::chrono::milliseconds(
+                  static_cast<long>(spec.timeoutSeconds * 1000));
+  size_t step = 0;
+  size_t searchFrom = 0;
+  bool hungUp = false;
+  int status = 0;
+  bool exited = false;
+  while (!exited) {
+    if (Clock::now() >= deadline) {
+      result.timedOut = true;
+      kill(child, SIGKILL);
+      waitpid(child, &status, 0);
+      break;
+    }
+    pollfd fd{outputFd, POLLIN, 0};
+    if (outputFd >= 0 && poll(&fd, 1, 20) > 0) {
+      char buffer[4096];
+      ssize_t n = read(outputFd, buffer, sizeof(buffer));
+      if (n > 0) {
+        result.output.append(buffer, static_cast<size_t>(n));
+      } else {
+        close(outputFd);  // end of output (or the terminal hung up)
+        outputFd = -1;
+      }
+    } else if (outputFd < 0) {
+      usleep(5000);
+    }
+    while (step < spec.steps.size() && !hungUp) {
+      size_t at = result.output.find(spec.steps[step].waitFor, searchFrom);
+      if (at == std::string::npos) break;
+      searchFrom = at + spec.steps[step].waitFor.size();
+      usleep(static_cast<useconds_t>(spec.steps[step].pauseSeconds * 1e6));
+      if (waitpid(child, &status, WNOHANG) == child) {
+        exited = true;
+        break;
+      }
+      if (outputFd >= 0) WriteAll(outputFd, spec.steps[step].send);
+      ++step;
+    }
+    if (spec.hangUpAfterSteps && step == spec.steps.size() && !hungUp &&
+        outputFd >= 0) {
+      usleep(100000);
+      close(outputFd);
+      outputFd = -1;
+      hungUp = true;
+    }
+    if (!exited && waitpid(child, &status, WNOHANG) == child) exited = true;
+  }
+  result.stepsDone = step;
+  // Drain what is left.
+  while (outputFd >= 0) {
+    pollfd fd{outputFd, POLLIN, 0};
+    if (poll(&fd, 1, 50) <= 0) break;
+    char buffer[4096];
+    ssize_t n = read(outputFd, buffer, sizeof(buffer));
+    if (n <= 0) break;
+    result.output.append(buffer, static_cast<size_t>(n));
+  }
+  if (outputFd >= 0) close(outputFd);
+  result.seconds =
+      std::chrono::duration<double>(Clock::now() - start).count();
+  if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+  return result;
+}

@@ -1,0 +1,49 @@
+// Runs a built program as the operator would: under a pseudo-terminal that
+// answers prompts, or with no terminal at all, with a time limit.
+#ifndef ECUPROG_TESTS_E2E_PROCESS_RUNNER_H
+#define ECUPROG_TESTS_E2E_PROCESS_RUNNER_H
+
+#include <string>
+#include <utility>
+#include <vector>
+
+/// Once `waitFor` has appeared in the output (after the previous step's
+/// text), `send` is typed at the terminal.
+struct TerminalStep {
+  std::string waitFor;
+  std::string send;
+  double pauseSeconds = 0.05;  // between seeing `waitFor` and typing
+};
+
+struct ProcessSpec {
+  std::vector<std::string> argv;
+  std::vector<std::pair<std::string, std::string>> environment;
+  /// true: a pseudo-terminal is the program's controlling terminal and its
+  /// standard output. false: no terminal at all (a new session), output
+  /// through a pipe.
+  bool terminal = true;
+  /// Standard input through a pipe holding this text (closed after it);
+  /// without it standard input is the terminal, or empty without one.
+  bool pipeInput = false;
+  std::string input;
+  std::vector<TerminalStep> steps;
+  /// After the last step: close the terminal (the operator's window goes).
+  bool hangUpAfterSteps = false;
+  double timeoutSeconds = 20;
+};
+
+struct ProcessResult {
+  bool timedOut = false;
+  int exitCode = -1;    // -1 when killed by a signal
+  int signal = 0;
+  std::string output;   // terminal or pipe output, echo included
+  double seconds = 0;   // from start to exit
+  size_t stepsDone = 0;  // steps typed before the program ended
+};
+
+/// The output with the terminal's carriage returns taken out.
+std::string WithoutCarriageReturns(const std::string& text);
+
+ProcessResult RunProcess(const ProcessSpec& spec);
+
+#endif  // ECUPROG_TESTS_E2E_PROCESS_RUNNER_H
