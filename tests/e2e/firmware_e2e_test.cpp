@@ -2,7 +2,8 @@
 // carries, the final wait, and a machine where no server is registered.
 #include <gtest/gtest.h>
 
-#include "tests/e2e/e2e_support.h"
+#include "sim/temp_folder.h"
+#include "tests/e2e/process_runner.h"
 
 namespace {
 

@@ -1,5 +1,6 @@
 #include "tests/e2e/process_runner.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -8,6 +9,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -42,6 +44,31 @@ void WriteAll(int fd, const std::string& text) {
 }
 
 }  // namespace
+
+void KillChildren(int pid) {
+  DIR* proc = opendir("/proc");
+  if (!proc) return;
+  while (dirent* entry = readdir(proc)) {
+    int candidate = std::atoi(entry->d_name);
+    if (candidate <= 0) continue;
+    std::string path = std::string("/proc/") + entry->d_name + "/stat";
+    FILE* stat = std::fopen(path.c_str(), "r");
+    if (!stat) continue;
+    int ownPid = 0, parent = 0;
+    char state = 0;
+    // pid (comm) state ppid: the name may hold blanks, so skip to its end.
+    char line[512] = {};
+    if (std::fgets(line, sizeof(line), stat)) {
+      const char* close = std::strrchr(line, ')');
+      if (close && std::sscanf(close + 1, " %c %d", &state, &parent) == 2) {
+        ownPid = candidate;
+      }
+    }
+    std::fclose(stat);
+    if (ownPid && parent == pid) kill(ownPid, SIGKILL);
+  }
+  closedir(proc);
+}
 
 std::string WithoutCarriageReturns(const std::string& text) {
   std::string out;
@@ -129,6 +156,7 @@ ProcessResult RunProcess(const ProcessSpec& spec) {
         exited = true;
         break;
       }
+      if (spec.steps[step].action) spec.steps[step].action(child);
       if (outputFd >= 0) WriteAll(outputFd, spec.steps[step].send);
       ++step;
     }

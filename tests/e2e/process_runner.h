@@ -3,6 +3,7 @@
 #ifndef ECUPROG_TESTS_E2E_PROCESS_RUNNER_H
 #define ECUPROG_TESTS_E2E_PROCESS_RUNNER_H
 
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -10,9 +11,17 @@
 /// Once `waitFor` has appeared in the output (after the previous step's
 /// text), `send` is typed at the terminal.
 struct TerminalStep {
+  TerminalStep(std::string waitFor, std::string send,
+               double pauseSeconds = 0.05)
+      : waitFor(std::move(waitFor)),
+        send(std::move(send)),
+        pauseSeconds(pauseSeconds) {}
+
   std::string waitFor;
   std::string send;
   double pauseSeconds = 0.05;  // between seeing `waitFor` and typing
+  /// Done with the program's process id before `send` is typed.
+  std::function<void(int pid)> action;
 };
 
 struct ProcessSpec {
@@ -40,6 +49,9 @@ struct ProcessResult {
   double seconds = 0;   // from start to exit
   size_t stepsDone = 0;  // steps typed before the program ended
 };
+
+/// Kills every process whose parent is `pid` (the servers it started).
+void KillChildren(int pid);
 
 /// The output with the terminal's carriage returns taken out.
 std::string WithoutCarriageReturns(const std::string& text);

@@ -1,15 +1,18 @@
 #!/usr/bin/env bash
-# Checks that a Windows program stands alone: every DLL it imports is part
-# of Windows itself, none comes with the compiler (libstdc++, libgcc,
-# libwinpthread) or from elsewhere.
+# Checks a built Windows program without running it: it stands alone (every
+# DLL it imports is part of Windows, none comes with the compiler, such as
+# libstdc++, libgcc or libwinpthread), it carries the manifest that asks for
+# the invoking user's rights, and its banner names the expected version.
 #
-#   check_standalone.sh OBJDUMP PROGRAM
+#   check_program.sh OBJDUMP PROGRAM VERSION
 set -euo pipefail
 objdump=$1
 program=$2
+version=$3
 
+failures=()
 mapfile -t dlls < <("$objdump" -p "$program" | awk '/DLL Name:/ { print $3 }')
-[[ ${#dlls[@]} -gt 0 ]] || { echo "FAILED: $program imports no DLL (not a PE program?)"; exit 1; }
+[[ ${#dlls[@]} -gt 0 ]] || failures+=("imports no DLL: not a Windows program?")
 foreign=()
 for dll in "${dlls[@]}"; do
   case "${dll,,}" in
@@ -19,8 +22,15 @@ for dll in "${dlls[@]}"; do
     *) foreign+=("$dll") ;;
   esac
 done
-if [[ ${#foreign[@]} -gt 0 ]]; then
-  echo "FAILED: $program needs DLLs a workshop PC does not have: ${foreign[*]}"
+[[ ${#foreign[@]} -eq 0 ]] ||
+  failures+=("needs DLLs a workshop PC does not have: ${foreign[*]}")
+grep -aq 'requestedExecutionLevel level="asInvoker"' "$program" ||
+  failures+=("carries no asInvoker manifest")
+grep -aq "ecuprog $version " "$program" ||
+  failures+=("no banner naming version $version")
+
+if [[ ${#failures[@]} -gt 0 ]]; then
+  printf 'FAILED: %s: %s\n' "$program" "${failures[@]}"
   exit 1
 fi
-echo "ok: $program imports only Windows DLLs: ${dlls[*]}"
+echo "ok: $program: version $version, asInvoker, imports only ${dlls[*]}"
