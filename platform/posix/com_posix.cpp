@@ -6,11 +6,16 @@
 #include "platform/posix/windows_subset.h"
 
 // {00000000-0000-0000-C000-000000000046}
-const IID IID_IUnknown = {
-    0x00000000, 0x0000, 0x0000, {0xc0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+const IID IID_IUnknown = {0x00000000,
+                          0x0000,
+                          0x0000,
+                          {0xc0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 // {00000001-0000-0000-C000-000000000046}
 const IID IID_IClassFactory = {
-    0x00000001, 0x0000, 0x0000, {0xc0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+    0x00000001,
+    0x0000,
+    0x0000,
+    {0xc0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 
 namespace {
 
@@ -52,8 +57,7 @@ HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD clsContext,
   if (outer != nullptr) return CLASS_E_NOAGGREGATION;
 
   // A class object registered in this process answers first, in process.
-  if (IClassFactory* factory =
-          com_posix::FindClassFactory(clsid, clsContext)) {
+  if (IClassFactory* factory = com_posix::FindClassFactory(clsid, clsContext)) {
     const HRESULT hr = factory->CreateInstance(nullptr, riid, object);
     factory->Release();
     if (FAILED(hr)) *object = nullptr;

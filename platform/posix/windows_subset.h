@@ -66,6 +66,7 @@ union LARGE_INTEGER {
 #define CLASS_E_NOAGGREGATION static_cast<HRESULT>(0x80040110)
 #define REGDB_E_CLASSNOTREG static_cast<HRESULT>(0x80040154)
 #define CO_E_NOTINITIALIZED static_cast<HRESULT>(0x800401F0)
+#define CO_E_OBJNOTREG static_cast<HRESULT>(0x800401FB)
 #define CO_E_SERVER_EXEC_FAILURE static_cast<HRESULT>(0x80080005)
 #define RPC_E_DISCONNECTED static_cast<HRESULT>(0x80010108)
 #define RPC_S_SERVER_UNAVAILABLE_HR static_cast<HRESULT>(0x800706BA)
@@ -95,6 +96,8 @@ inline bool operator==(REFGUID a, REFGUID b) { return IsEqualGUID(a, b); }
 inline bool operator!=(REFGUID a, REFGUID b) { return !IsEqualGUID(a, b); }
 
 #define RPC_S_OK 0
+#define RPC_S_INVALID_ARG 87
+#define RPC_S_UUID_NO_ADDRESS 1739
 typedef LONG RPC_STATUS;
 RPC_STATUS UuidCreate(UUID* uuid);
 
@@ -157,6 +160,7 @@ struct SAFEARRAY {
   SAFEARRAYBOUND rgsabound[1];
 };
 typedef SAFEARRAY* LPSAFEARRAY;
+#define FADF_HAVEVARTYPE 0x0080
 
 SAFEARRAY* SafeArrayCreate(VARTYPE vt, UINT dims, SAFEARRAYBOUND* bounds);
 HRESULT SafeArrayDestroy(SAFEARRAY* array);
@@ -184,5 +188,6 @@ LPVOID LockResource(HGLOBAL loaded);
 // ---------------------------------------------------------------- timing
 BOOL QueryPerformanceFrequency(LARGE_INTEGER* frequency);
 BOOL QueryPerformanceCounter(LARGE_INTEGER* count);
+void Sleep(DWORD milliseconds);
 
 #endif  // ECUPROG_PLATFORM_POSIX_WINDOWS_SUBSET_H

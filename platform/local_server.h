@@ -1,0 +1,30 @@
+// The serving loop of a COM local server.
+//
+// A local server's main registers its class object and then hands over:
+//
+//   DWORD cookie = 0;
+//   CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+//   CoRegisterClassObject(CLSID_X, factory, CLSCTX_LOCAL_SERVER,
+//                         REGCLS_SINGLEUSE, &cookie);
+//   int code = ServeLocalServer(argc, argv);
+//   CoRevokeClassObject(cookie);
+//   CoUninitialize();
+//   return code;
+//
+// The server serves the one client whose CoCreateInstance started it: the
+// client's request for a class and interface is answered through the
+// registered class factory, and the server's objects are then called from
+// the client's process until the client lets go of them or goes away.
+#ifndef ECUPROG_PLATFORM_LOCAL_SERVER_H
+#define ECUPROG_PLATFORM_LOCAL_SERVER_H
+
+/// Serves the client that started this process and returns when that client
+/// has disconnected: 0 after a client that went away in order, non-zero when
+/// the process was not started by a client (no "-Embedding" or no channel;
+/// a message saying so goes to standard error) or the channel failed.
+/// Call it once, on the thread that registered the class objects. While it
+/// serves, that thread cannot itself activate other local servers (such an
+/// activation fails with a negative result).
+int ServeLocalServer(int argc, char** argv);
+
+#endif  // ECUPROG_PLATFORM_LOCAL_SERVER_H

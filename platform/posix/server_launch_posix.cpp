@@ -1,0 +1,158 @@
+// Local server processes: each activation starts its own, connected to its
+// client by an anonymous socket pair, so no other process can reach it.
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "platform/posix/server_launch.h"
+
+extern char** environ;
+
+namespace com_posix {
+
+namespace {
+
+// The started servers not yet collected. Never destroyed: it may be needed
+// until the process ends.
+std::vector<pid_t>& Unreaped() {
+  static auto* pids = new std::vector<pid_t>;
+  return *pids;
+}
+
+// Moves a descriptor above the standard ones and the channel's fixed number,
+// so that placing the channel as descriptor 3 in the child never collides.
+int MoveHigh(int fd) {
+  const int moved = fcntl(fd, F_DUPFD_CLOEXEC, 10);
+  close(fd);
+  return moved;
+}
+
+// The parent's environment with our channel variable set for the child.
+std::vector<std::string> ChildEnvironment() {
+  const std::string prefix = std::string(kChannelVariable) + "=";
+  std::vector<std::string> entries;
+  for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
+    if (std::strncmp(*entry, prefix.c_str(), prefix.size()) != 0) {
+      entries.emplace_back(*entry);
+    }
+  }
+  entries.push_back(prefix + std::to_string(kChannelDescriptor));
+  return entries;
+}
+
+std::vector<char*> Pointers(std::vector<std::string>& strings) {
+  std::vector<char*> pointers;
+  for (std::string& s : strings) pointers.push_back(s.data());
+  pointers.push_back(nullptr);
+  return pointers;
+}
+
+bool Spawn(std::vector<std::string> words, int serverEnd, pid_t* pid) {
+  words.emplace_back("-Embedding");
+  std::vector<std::string> environment = ChildEnvironment();
+  std::vector<char*> argv = Pointers(words);
+  std::vector<char*> envp = Pointers(environment);
+
+  posix_spawn_file_actions_t actions;
+  if (posix_spawn_file_actions_init(&actions) != 0) return false;
+  posix_spawnattr_t attributes;
+  if (posix_spawnattr_init(&attributes) != 0) {
+    posix_spawn_file_actions_destroy(&actions);
+    return false;
+  }
+  // The server answers its client only through the channel; the console
+  // stays the client's.
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, serverEnd, kChannelDescriptor);
+  // The client may ignore SIGPIPE; the server starts with the defaults and
+  // no blocked signals.
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGPIPE);
+  posix_spawnattr_setsigdefault(&attributes, &defaults);
+  sigset_t none;
+  sigemptyset(&none);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  posix_spawnattr_setflags(&attributes,
+                           POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+
+  const bool pathGiven = words[0].find('/') != std::string::npos;
+  const int error = pathGiven
+                        ? posix_spawn(pid, argv[0], &actions, &attributes,
+                                      argv.data(), envp.data())
+                        : posix_spawnp(pid, argv[0], &actions, &attributes,
+                                       argv.data(), envp.data());
+  posix_spawnattr_destroy(&attributes);
+  posix_spawn_file_actions_destroy(&actions);
+  return error == 0;
+}
+
+void SleepMilliseconds(int milliseconds) {
+  timespec pause{milliseconds / 1000, (milliseconds % 1000) * 1000000L};
+  while (nanosleep(&pause, &pause) != 0 && errno == EINTR) {
+  }
+}
+
+}  // namespace
+
+bool LaunchLocalServer(const std::vector<std::string>& words, int* clientEnd,
+                       pid_t* pid) {
+  if (words.empty()) return false;
+  int ends[2];
+  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) {
+    return false;
+  }
+  const int client = MoveHigh(ends[0]);
+  const int server = MoveHigh(ends[1]);
+  if (client < 0 || server < 0) {
+    if (client >= 0) close(client);
+    if (server >= 0) close(server);
+    return false;
+  }
+  const bool started = Spawn(words, server, pid);
+  close(server);
+  if (!started) {
+    close(client);
+    return false;
+  }
+  *clientEnd = client;
+  return true;
+}
+
+void ReapWhenEnded(pid_t pid) { Unreaped().push_back(pid); }
+
+void ReapEndedServers(int waitMilliseconds) {
+  std::vector<pid_t>& pids = Unreaped();
+  constexpr int kStepMilliseconds = 10;
+  for (int waited = 0;; waited += kStepMilliseconds) {
+    pids.erase(
+        std::remove_if(pids.begin(), pids.end(),
+                       [](pid_t pid) {
+                         int status = 0;
+                         const pid_t got = waitpid(pid, &status, WNOHANG);
+                         // Gone, or not ours to wait for any more.
+                         return got == pid || (got < 0 && errno == ECHILD);
+                       }),
+        pids.end());
+    if (pids.empty() || waited >= waitMilliseconds) return;
+    SleepMilliseconds(kStepMilliseconds);
+  }
+}
+
+void KillServer(pid_t pid) {
+  kill(pid, SIGKILL);
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+}
+
+}  // namespace com_posix

@@ -1,0 +1,99 @@
+// Arrays and texts cross by value: the receiving side makes its own copy,
+// faithfully, even when it is not what the interface promises (another
+// element type, a length that is no whole number of records), since judging
+// that is the caller's business.
+#include <cstring>
+
+#include "platform/posix/value_marshal.h"
+
+namespace com_posix {
+
+// Arrays cross whole inside one message, and the reader's default limit
+// (64 MiB) is below the largest array (2 GiB). Both ends are the same
+// user's processes, so the limit only guards against runaway messages.
+capnp::ReaderOptions ReceiveOptions() {
+  capnp::ReaderOptions options;
+  options.traversalLimitInWords = uint64_t{1} << 29;  // 4 GiB
+  return options;
+}
+
+void WriteArray(SAFEARRAY* array, com_marshal::Array::Builder out) {
+  VARTYPE vt = VT_EMPTY;
+  if (array == nullptr || array->cDims != 1 ||
+      FAILED(SafeArrayGetVartype(array, &vt))) {
+    out.setNull();
+    return;
+  }
+  auto value = out.initValue();
+  const SAFEARRAYBOUND& bound = array->rgsabound[0];
+  value.setVartype(vt);
+  value.setLowerBound(bound.lLbound);
+  value.setElementCount(bound.cElements);
+  const size_t bytes = size_t{bound.cElements} * array->cbElements;
+  value.setElements(capnp::Data::Reader(
+      static_cast<const capnp::byte*>(array->pvData), bytes));
+}
+
+HRESULT ReadArray(com_marshal::Array::Reader in, SAFEARRAY** array) {
+  *array = nullptr;
+  if (in.isNull()) return S_OK;
+  auto value = in.getValue();
+  SAFEARRAYBOUND bound{value.getElementCount(), value.getLowerBound()};
+  SAFEARRAY* made = SafeArrayCreate(value.getVartype(), 1, &bound);
+  if (made == nullptr) {
+    // A type this side has no arrays of, or a size it cannot hold.
+    return kBadStubData;
+  }
+  const capnp::Data::Reader elements = value.getElements();
+  if (elements.size() != size_t{bound.cElements} * made->cbElements) {
+    SafeArrayDestroy(made);
+    return kBadStubData;
+  }
+  if (elements.size() != 0) {
+    std::memcpy(made->pvData, elements.begin(), elements.size());
+  }
+  *array = made;
+  return S_OK;
+}
+
+void DestroyOwnedArray(SAFEARRAY* array) {
+  if (array == nullptr) return;
+  while (array->cLocks != 0) SafeArrayUnlock(array);
+  SafeArrayDestroy(array);
+}
+
+void WriteText(BSTR text, com_marshal::Text::Builder out) {
+  if (text == nullptr) {
+    out.setNull();
+    return;
+  }
+  out.setUnits(
+      capnp::Data::Reader(reinterpret_cast<const capnp::byte*>(text),
+                          size_t{SysStringLen(text)} * sizeof(OLECHAR)));
+}
+
+HRESULT ReadText(com_marshal::Text::Reader in, BSTR* text) {
+  *text = nullptr;
+  if (in.isNull()) return S_OK;
+  const capnp::Data::Reader units = in.getUnits();
+  if (units.size() % sizeof(OLECHAR) != 0) return kBadStubData;
+  const UINT length = static_cast<UINT>(units.size() / sizeof(OLECHAR));
+  BSTR made = SysAllocStringLen(nullptr, length);
+  if (made == nullptr) return E_OUTOFMEMORY;
+  if (length != 0) std::memcpy(made, units.begin(), units.size());
+  *text = made;
+  return S_OK;
+}
+
+capnp::Data::Reader GuidBytes(const GUID& guid) {
+  return capnp::Data::Reader(reinterpret_cast<const capnp::byte*>(&guid),
+                             sizeof(GUID));
+}
+
+bool ReadGuid(capnp::Data::Reader bytes, GUID* guid) {
+  if (bytes.size() != sizeof(GUID)) return false;
+  std::memcpy(guid, bytes.begin(), sizeof(GUID));
+  return true;
+}
+
+}  // namespace com_posix
