@@ -79,7 +79,11 @@ void SimFixture::FillFlash(const std::string& unitName) {
 PhaseOutcome SimFixture::Run(const std::function<void()>& phase,
                              const std::string& input) {
   PhaseOutcome outcome = RunPhase(phase, input);
-  if (outcome.stopped) CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  if (outcome.stopped) {
+    // StopRun uninitialised COM, which also revoked the registration.
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    if (server_) server_->Register();
+  }
   return outcome;
 }
 

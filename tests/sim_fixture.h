@@ -38,8 +38,9 @@ class SimFixture : public testing::Test {
   /// they must be erased before they can be programmed.
   void FillFlash(const std::string& unitName);
 
-  /// RunPhase, then COM initialised again when the phase stopped the run
-  /// (StopRun uninitialises it), ready for the next phase.
+  /// RunPhase, then COM initialised and the server registered again when
+  /// the phase stopped the run (StopRun uninitialises COM), ready for the
+  /// next phase.
   PhaseOutcome Run(const std::function<void()>& phase,
                    const std::string& input = "");
 

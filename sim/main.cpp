@@ -1,0 +1,129 @@
+// ecuprog-sim: the simulated programming server as a COM local server.
+//
+//   ecuprog-sim -Embedding        serve the client that started it (COM)
+//   ecuprog-sim --register        make this executable the local server of
+//                                 the programming server's class
+//   ecuprog-sim --unregister      undo --register
+//   ecuprog-sim --make-bench DIR [--instant]
+//                                 write the default bench into DIR (with
+//                                 --instant: no erase or program delays)
+//
+// It serves the bench in $ECUPROG_SIM_BENCH (default
+// ${XDG_DATA_HOME:-$HOME/.local/share}/ecuprog/bench), which is made with
+// the default bench on first use.
+#include <strings.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "platform/com_registration.h"
+#include "platform/local_server.h"
+#include "server/server_interfaces.h"
+#include "sim/bench_location.h"
+#include "sim/default_bench.h"
+#include "sim/sim_server.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: ecuprog-sim -Embedding | --register | --unregister | "
+    "--make-bench DIR [--instant]\n";
+
+int Fail(const std::string& message) {
+  std::fprintf(stderr, "ecuprog-sim: %s\n", message.c_str());
+  return 1;
+}
+
+std::string OwnPath() {
+  char path[PATH_MAX];
+  const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+  if (length <= 0) return "";
+  path[length] = '\0';
+  return path;
+}
+
+int Register() {
+  const std::string path = OwnPath();
+  if (path.empty()) return Fail("cannot tell where this executable is");
+  // Quoted, so a path with blanks is one word.
+  const std::string command = "\"" + path + "\"";
+  const HRESULT result =
+      RegisterLocalServer(CLSID_ProgrammingServer, command.c_str());
+  if (FAILED(result)) {
+    return Fail("registration failed (" + std::to_string(result) + ")");
+  }
+  std::printf("registered %s\n", path.c_str());
+  return 0;
+}
+
+int Unregister() {
+  const HRESULT result = UnregisterLocalServer(CLSID_ProgrammingServer);
+  if (FAILED(result)) {
+    return Fail("unregistration failed (" + std::to_string(result) + ")");
+  }
+  return 0;
+}
+
+int Serve(int argc, char** argv) {
+  std::unique_ptr<SimServer> server;
+  try {
+    server = std::make_unique<SimServer>(OpenBench(BenchFolder()));
+  } catch (const BenchError& error) {
+    return Fail(error.what());
+  }
+  // A scripted exit ends the process as a crashing server would: at once,
+  // with the flash files as far as they got.
+  server->state().SetExitHook([](int code) { _exit(code); });
+  if (CoInitializeEx(nullptr, COINIT_MULTITHREADED) != S_OK) {
+    return Fail("COM cannot be initialised");
+  }
+  IClassFactory* factory = server->NewClassFactory();
+  DWORD cookie = 0;
+  HRESULT result =
+      CoRegisterClassObject(CLSID_ProgrammingServer, factory,
+                            CLSCTX_LOCAL_SERVER, REGCLS_SINGLEUSE, &cookie);
+  factory->Release();
+  if (FAILED(result)) return Fail("the class cannot be registered");
+  const int code = ServeLocalServer(argc, argv);
+  CoRevokeClassObject(cookie);
+  CoUninitialize();
+  return code;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc >= 2 && std::strcmp(argv[1], "--register") == 0 && argc == 2) {
+    return Register();
+  }
+  if (argc >= 2 && std::strcmp(argv[1], "--unregister") == 0 && argc == 2) {
+    return Unregister();
+  }
+  if (argc >= 2 && std::strcmp(argv[1], "--make-bench") == 0) {
+    const bool instant = argc == 4 && std::strcmp(argv[3], "--instant") == 0;
+    if (argc != 3 && !instant) {
+      std::fputs(kUsage, stderr);
+      return 2;
+    }
+    try {
+      WriteDefaultBench(
+          argv[2], instant ? BenchTiming::kInstant : BenchTiming::kRealistic);
+    } catch (const BenchError& error) {
+      return Fail(error.what());
+    }
+    return 0;
+  }
+  for (int i = 1; i < argc; ++i) {
+    if (strcasecmp(argv[i], "-Embedding") == 0 ||
+        strcasecmp(argv[i], "/Embedding") == 0) {
+      return Serve(argc, argv);
+    }
+  }
+  std::fputs(kUsage, stderr);
+  return 2;
+}

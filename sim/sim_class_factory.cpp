@@ -1,0 +1,68 @@
+// The class object of CLSID_ProgrammingServer: what COM asks when a client
+// creates the server.
+#include <atomic>
+
+#include "sim/sim_objects.h"
+
+namespace {
+
+class SimClassFactory : public IClassFactory {
+ public:
+  explicit SimClassFactory(std::shared_ptr<SimState> state)
+      : state_(std::move(state)) {}
+  SimClassFactory(const SimClassFactory&) = delete;
+  SimClassFactory& operator=(const SimClassFactory&) = delete;
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid,
+                                           void** object) override {
+    if (object == nullptr) return E_POINTER;
+    if (IsEqualGUID(riid, IID_IUnknown) ||
+        IsEqualGUID(riid, IID_IClassFactory)) {
+      *object = static_cast<IClassFactory*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *object = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
+  ULONG STDMETHODCALLTYPE Release() override {
+    const ULONG left = --references_;
+    if (left == 0) delete this;
+    return left;
+  }
+
+  HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid,
+                                           void** object) override {
+    SimCall call;
+    call.operation = "CreateInstance";
+    const SimFault* fault = nullptr;
+    const HRESULT entered = state_->Enter(std::move(call), &fault);
+    if (entered != S_OK) return entered;
+    if (object == nullptr) return E_POINTER;
+    *object = nullptr;
+    if (outer != nullptr) return CLASS_E_NOAGGREGATION;
+    if (fault && fault->action == FaultAction::kEmptyOutput) {
+      return SimState::Result(fault);
+    }
+    ProgrammingServer* root = NewSimRoot(state_);
+    const HRESULT found = root->QueryInterface(riid, object);
+    root->Release();
+    if (FAILED(found)) return found;
+    return SimState::Result(fault);
+  }
+
+  HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
+
+ private:
+  virtual ~SimClassFactory() = default;
+
+  std::shared_ptr<SimState> state_;
+  std::atomic<ULONG> references_{1};
+};
+
+}  // namespace
+
+IClassFactory* NewSimClassFactory(std::shared_ptr<SimState> state) {
+  return new SimClassFactory(std::move(state));
+}

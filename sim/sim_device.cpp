@@ -1,0 +1,99 @@
+// One opened unit: hands out the programming interfaces of its two flash
+// regions to an identity with sufficient access.
+#include "sim/sim_object.h"
+#include "sim/sim_objects.h"
+
+namespace {
+
+class SimDevice : public SimObject<DeviceInterface> {
+ public:
+  SimDevice(std::shared_ptr<SimState> state, size_t unitIndex)
+      : SimObject(state, SimObjectKind::kDevice, IID_DeviceInterface,
+                  state->unit(unitIndex).name),
+        unitIndex_(unitIndex) {}
+
+  HRESULT STDMETHODCALLTYPE Unused3() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Unused4() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Unused5() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Unused6() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Unused7() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Unused8() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Unused9() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Unused10() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Unused11() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Unused12() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Unused13() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Unused14() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Unused15() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Unused16() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Unused17() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Unused18() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Unused19() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Unused20() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Unused21() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Unused22() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Unused23() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Unused24() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Unused25() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Unused26() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Unused27() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Unused28() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Unused30() override { return E_NOTIMPL; }
+
+  HRESULT STDMETHODCALLTYPE
+  GetCodeProgrammer(USHORT unitKeyA, USHORT identityId,
+                    ProgrammingInterface** code) override {
+    return Programmer("GetCodeProgrammer", SimRegion::kCode, unitKeyA,
+                      identityId, code);
+  }
+
+  HRESULT STDMETHODCALLTYPE
+  GetStoreProgrammer(USHORT unitKeyA, USHORT identityId,
+                     ProgrammingInterface** store) override {
+    return Programmer("GetStoreProgrammer", SimRegion::kStore, unitKeyA,
+                      identityId, store);
+  }
+
+ private:
+  HRESULT Programmer(const char* operation, SimRegion region, USHORT unitKeyA,
+                     USHORT identityId, ProgrammingInterface** out) {
+    SimCall call;
+    call.operation = operation;
+    call.unit = unitName();
+    call.region = region;
+    call.args = {unitKeyA, identityId};
+    const SimFault* fault = nullptr;
+    const HRESULT entered = state_->Enter(std::move(call), &fault);
+    if (entered != S_OK) return entered;
+    if (out == nullptr) return E_POINTER;
+    *out = nullptr;
+    if (Granted(unitKeyA, identityId) &&
+        !(fault && fault->action == FaultAction::kEmptyOutput)) {
+      *out = NewSimProgrammer(state_, unitIndex_, region);
+    }
+    return SimState::Result(fault);
+  }
+
+  // The unit gives its flash only to its own key and to an identity with
+  // sufficient access (level 0); a unit without simulated flash has none
+  // to give.
+  bool Granted(USHORT unitKeyA, USHORT identityId) const {
+    if (state_->Flash(unitIndex_, SimRegion::kCode) == nullptr) return false;
+    if (state_->Record(unitIndex_).unitKeyA() != unitKeyA) return false;
+    for (const SimIdentity& identity : state_->unit(unitIndex_).identities) {
+      if (identity.identityId == identityId && identity.accessLevel == 0) {
+        return true;
+      }
+    }
+    return false;
+  }
+
+  size_t unitIndex_;
+};
+
+}  // namespace
+
+DeviceInterface* NewSimDevice(std::shared_ptr<SimState> state,
+                              size_t unitIndex) {
+  return new SimDevice(std::move(state), unitIndex);
+}

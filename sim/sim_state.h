@@ -1,0 +1,168 @@
+// SimState: the running simulated server behind all of its objects: the
+// bench, what each unit currently shows, running erases, scripted faults,
+// and the record of everything it was asked, for tests to inspect.
+//
+// Shared by every object the server hands out (root, device and
+// programming interfaces), so they all see one bench. Calls come one at a
+// time: in process from the test's thread, in the server process from the
+// one thread that serves the client; nothing here locks.
+#ifndef ECUPROG_SIM_SIM_STATE_H
+#define ECUPROG_SIM_SIM_STATE_H
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/windows_api.h"
+#include "server/device_record.h"
+#include "sim/bench.h"
+#include "sim/flash_file.h"
+#include "sim/record_writer.h"
+
+/// Status words a simulated unit answers with besides 0 (done) and 17
+/// (busy). Any of them is a refusal to the tool.
+constexpr USHORT kSimStatusWrongGroupKey = 2;  ///< AcquireGroup, key unknown
+constexpr USHORT kSimStatusRefused = 3;     ///< outside the flash, or a write
+                                            ///< over flash that is not erased
+constexpr USHORT kSimStatusBusy = 4;        ///< an erase is still running
+constexpr USHORT kSimStatusNoGroup = 5;     ///< no programming group held
+constexpr USHORT kSimStatusFlashFault = 6;  ///< the flash file failed
+
+/// What a client of a server that has ended sees: the call that was running
+/// fails, and so does every later one.
+constexpr HRESULT kSimCallFailed = static_cast<HRESULT>(0x800706BE);
+constexpr HRESULT kSimDisconnected = static_cast<HRESULT>(0x80010108);
+
+/// The call log keeps this many calls; counting goes on past it, so a
+/// client polling a long erase without pause cannot exhaust memory.
+constexpr size_t kSimMaxLoggedCalls = 1000000;
+
+/// The exit code of the server process when an exit fault strikes.
+constexpr int kSimExitCode = 3;
+
+/// One call the server received, as tests inspect it. Final releases of the
+/// server's objects are recorded too, as operation "Release".
+struct SimCall {
+  std::string operation;
+  /// The unit the call concerned, when it concerned one.
+  std::string unit;
+  std::optional<SimRegion> region;
+  /// The numeric arguments in order: OpenDevice: unitAddressA;
+  /// GetIdentities: unitKeyA, unitKeyB and the three constants;
+  /// GetAccessName: accessLevel; GetIdentityName: group, id;
+  /// SetProfile and ProgramRegion: (start, length,) element count, lower
+  /// bound, element type; GetCode/StoreProgrammer: unitKeyA, identityId;
+  /// AcquireGroup: groupKey; StartErase: start, length.
+  std::vector<int64_t> args;
+  /// OpenDevice: the six address bytes after unitAddressA, as received;
+  /// AcquireGroup: the 16 bytes of the group identifier.
+  std::vector<uint8_t> bytes;
+};
+
+/// The kinds of objects the server hands out, for lifetime checks.
+enum class SimObjectKind { kRoot, kDevice, kCodeProgrammer, kStoreProgrammer };
+
+class SimState {
+ public:
+  /// Starts the server on `bench`: validates it, creates missing flash
+  /// files erased, and lets every unit with simulated flash judge its code
+  /// flash. Throws BenchError.
+  explicit SimState(SimBench bench);
+
+  const SimBench& bench() const { return bench_; }
+
+  // ------------------------------------------------------------ inspection
+  /// Every call so far, in order (the first kSimMaxLoggedCalls).
+  std::vector<SimCall> Calls() const;
+  /// The calls of one operation, in order.
+  std::vector<SimCall> Calls(const std::string& operation) const;
+  /// How often `operation` was called (over `region` when given). Counts
+  /// every call, also those a fault struck.
+  uint32_t CallCount(const std::string& operation,
+                     std::optional<SimRegion> region = std::nullopt) const;
+  /// The last profile handed to SetProfile, byte for byte.
+  std::optional<std::vector<uint8_t>> Profile() const;
+  /// What the unit shows at detection now.
+  UnitCondition Condition(const std::string& unitName) const;
+  /// The unit's flash region as it is now. Throws BenchError.
+  std::vector<uint8_t> ReadFlash(const std::string& unitName,
+                                 SimRegion region) const;
+  /// Objects handed out and not yet released.
+  int LiveObjects(SimObjectKind kind) const;
+  /// Set once an exit fault has struck: the server has ended.
+  std::optional<int> exitCode() const;
+
+  /// What happens when an exit fault strikes, after the server has stopped
+  /// answering. In process the default does nothing more, so a test
+  /// survives and sees its calls fail as with a server that went away; the
+  /// server executable ends its process here.
+  void SetExitHook(std::function<void(int exitCode)> hook);
+
+  // ------------------------------------------------- for the server objects
+  /// Records and counts a call and finds its scripted fault. Returns a
+  /// failure the caller must answer at once when the server has ended
+  /// before or at this call (an exit fault without "during"); otherwise S_OK
+  /// with `*fault` the fault to apply, or nullptr.
+  HRESULT Enter(SimCall call, const SimFault** fault);
+  /// Ends the server now (an exit fault "during" a step); returns the
+  /// failure the call answers.
+  HRESULT ExitNow();
+  /// The result a call answers after it has done its work: the fault's
+  /// result code when a resultCode fault struck, otherwise S_OK.
+  static HRESULT Result(const SimFault* fault);
+
+  void RecordRelease(SimObjectKind kind, const std::string& unit);
+  void CountObject(SimObjectKind kind, int delta);
+
+  size_t unitCount() const { return bench_.units.size(); }
+  const SimUnit& unit(size_t index) const { return bench_.units[index]; }
+  /// The records DetectDevices answers with, in bench order.
+  std::vector<DeviceRecord> Records() const;
+  DeviceRecord Record(size_t unitIndex) const;
+
+  /// The unit's flash region, or nullptr when it simulates none.
+  const FlashFile* Flash(size_t unitIndex, SimRegion region) const;
+
+  /// An erase the unit is carrying out on one region.
+  struct Erase {
+    uint32_t start = 0;
+    uint32_t length = 0;
+    std::chrono::steady_clock::time_point ends;
+    uint32_t polls = 0;
+  };
+  std::optional<Erase>& RunningErase(size_t unitIndex, SimRegion region);
+
+  /// The unit reads its code flash anew, as after a reset.
+  void Restart(size_t unitIndex);
+
+  void KeepProfile(std::vector<uint8_t> profile);
+
+ private:
+  void Log(SimCall call);
+
+  struct UnitRuntime {
+    UnitCondition condition;
+    std::unique_ptr<FlashFile> code;
+    std::unique_ptr<FlashFile> store;
+    std::optional<Erase> erase[2];
+  };
+
+  size_t UnitIndex(const std::string& unitName) const;
+
+  SimBench bench_;
+  std::vector<UnitRuntime> units_;
+
+  std::vector<SimCall> calls_;
+  std::map<std::string, uint32_t> counts_;  // "op" and "op/region"
+  std::optional<std::vector<uint8_t>> profile_;
+  std::map<SimObjectKind, int> live_;
+  std::optional<int> exitCode_;
+  std::function<void(int)> exitHook_;
+};
+
+#endif  // ECUPROG_SIM_SIM_STATE_H

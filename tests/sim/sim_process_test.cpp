@@ -1,0 +1,148 @@
+// ecuprog-sim as its own process: registered as the local server of the
+// programming server's class, started by COM for a client, and dying when a
+// fault says so.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+#include "sim/bench_flash.h"
+#include "sim/bench_json.h"
+#include "sim/default_bench.h"
+#include "sim/temp_folder.h"
+#include "tests/sim/sim_client.h"
+
+namespace {
+
+std::string Quoted(const std::string& text) { return "'" + text + "'"; }
+
+int RunSim(const std::string& arguments) {
+  const std::string command =
+      Quoted(ECUPROG_SIM_EXECUTABLE) + " " + arguments + " >/dev/null 2>&1";
+  const int status = std::system(command.c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+class SimProcessTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    bench_ = folder_.path() + "/bench";
+    setenv("ECUPROG_COM_REGISTRY", (folder_.path() + "/registry").c_str(), 1);
+    setenv("ECUPROG_SIM_BENCH", bench_.c_str(), 1);
+    ASSERT_EQ(RunSim("--make-bench " + Quoted(bench_) + " --instant"), 0);
+    ASSERT_EQ(RunSim("--register"), 0);
+    ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
+  }
+  void TearDown() override {
+    CoUninitialize();
+    unsetenv("ECUPROG_COM_REGISTRY");
+    unsetenv("ECUPROG_SIM_BENCH");
+  }
+
+  Ref<ProgrammingServer> Create() {
+    void* object = nullptr;
+    created_ =
+        CoCreateInstance(CLSID_ProgrammingServer, nullptr, CLSCTX_LOCAL_SERVER,
+                         IID_ProgrammingServer, &object);
+    return Ref<ProgrammingServer>(static_cast<ProgrammingServer*>(object));
+  }
+
+  void AddFault(const SimFault& fault) {
+    SimBench bench = LoadBench(bench_);
+    bench.faults.push_back(fault);
+    SaveBench(bench);
+  }
+
+  TempFolder folder_;
+  std::string bench_;
+  HRESULT created_ = S_OK;
+};
+
+TEST_F(SimProcessTest, ServesTheBenchToAClientThatCreatesIt) {
+  Ref<ProgrammingServer> root = Create();
+  ASSERT_EQ(created_, S_OK);
+  ASSERT_NE(root, nullptr);
+  USHORT major = 0;
+  USHORT minor = 0;
+  ASSERT_EQ(root->GetVersion(&major, &minor), S_OK);
+  EXPECT_EQ(major, 1);
+  EXPECT_EQ(minor, 5);
+  const std::vector<DeviceRecord> records = Detect(root.get());
+  ASSERT_EQ(records.size(), 5u);
+  EXPECT_EQ(records[0].serialNumber(), kDefaultReadySerial);
+  BSTR name = nullptr;
+  ASSERT_EQ(root->GetIdentityName(1, 0, &name), S_OK);
+  EXPECT_EQ(TakeText(name), "Werkstatt München");
+}
+
+TEST_F(SimProcessTest, ProgramsTheBenchFlashFiles) {
+  Ref<ProgrammingServer> root = Create();
+  ASSERT_NE(root, nullptr);
+  const DeviceRecord unit = Detect(root.get())[3];  // w3-bay4, blank
+  Ref<DeviceInterface> device = OpenUnit(root.get(), unit);
+  ASSERT_NE(device, nullptr);
+  Ref<ProgrammingInterface> store =
+      Programmer(device.get(), unit, SimRegion::kStore, 0);
+  ASSERT_NE(store, nullptr);
+  GUID group{1, 2, 3, {4}};
+  GroupTicket ticket{};
+  USHORT status = 0xFFFF;
+  ASSERT_EQ(store->AcquireGroup(unit.groupKey(), group, &ticket, &status),
+            S_OK);
+  ASSERT_EQ(status, kStatusDone);
+  SAFEARRAY* data = ByteArray({0xDE, 0xAD});
+  ASSERT_EQ(store->ProgramRegion(0x20, 2, data, &status), S_OK);
+  SafeArrayDestroy(data);
+  EXPECT_EQ(status, kStatusDone);
+  const std::vector<uint8_t> flash =
+      ReadBenchFlash(LoadBench(bench_), "w3-bay4", SimRegion::kStore);
+  EXPECT_EQ(flash[0x20], 0xDE);
+  EXPECT_EQ(flash[0x21], 0xAD);
+}
+
+TEST_F(SimProcessTest, ExitFaultEndsTheProcessHalfWayThroughAProgramStep) {
+  AddFault({"ProgramRegion", SimRegion::kCode, 1u, FaultAction::kExit,
+            std::nullopt, true});
+  Ref<ProgrammingServer> root = Create();
+  ASSERT_NE(root, nullptr);
+  const DeviceRecord unit = Detect(root.get())[3];
+  Ref<DeviceInterface> device = OpenUnit(root.get(), unit);
+  Ref<ProgrammingInterface> code =
+      Programmer(device.get(), unit, SimRegion::kCode, 0);
+  ASSERT_NE(code, nullptr);
+  GUID group{};
+  GroupTicket ticket{};
+  USHORT status = 0xFFFF;
+  code->AcquireGroup(unit.groupKey(), group, &ticket, &status);
+  SAFEARRAY* data = ByteArray(std::vector<uint8_t>(0x1000, 0x00));
+  EXPECT_LT(code->ProgramRegion(0x10000, 0x1000, data, &status), 0);
+  SafeArrayDestroy(data);
+  EXPECT_LT(code->ResetDevice(&status), 0) << "the server has gone";
+  const std::vector<uint8_t> flash =
+      ReadBenchFlash(LoadBench(bench_), "w3-bay4", SimRegion::kCode);
+  EXPECT_EQ(std::count(flash.begin(), flash.begin() + 0x1000, 0x00), 0x800);
+}
+
+TEST_F(SimProcessTest, BadBenchMakesTheServerFailToStart) {
+  std::ofstream(bench_ + "/bench.json") << "{\"units\": 5}";
+  Ref<ProgrammingServer> root = Create();
+  EXPECT_LT(created_, 0);
+  EXPECT_EQ(root, nullptr);
+}
+
+TEST_F(SimProcessTest, UnregisteredClassCannotBeCreated) {
+  ASSERT_EQ(RunSim("--unregister"), 0);
+  Ref<ProgrammingServer> root = Create();
+  EXPECT_EQ(created_, REGDB_E_CLASSNOTREG);
+}
+
+TEST_F(SimProcessTest, CommandLineWithoutARoleIsRefused) {
+  EXPECT_EQ(RunSim(""), 2);
+  EXPECT_EQ(RunSim("--make-bench"), 2);
+}
+
+}  // namespace
