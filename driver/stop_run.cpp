@@ -6,13 +6,13 @@
 
 namespace {
 
-void ExitProcess(int exitCode, const char*) { std::exit(exitCode); }
+void ExitWithCode(int exitCode, const char*) { std::exit(exitCode); }
 
-RunExit g_exit = ExitProcess;
+RunExit g_exit = ExitWithCode;
 
 }  // namespace
 
-void SetRunExit(RunExit exit) { g_exit = exit ? exit : ExitProcess; }
+void SetRunExit(RunExit exit) { g_exit = exit ? exit : ExitWithCode; }
 
 void StopRun(int exitCode, const char* message) {
   CoUninitialize();

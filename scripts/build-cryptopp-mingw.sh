@@ -111,7 +111,14 @@ if ! has_source; then
   } >"$list"
   log "apt-get update"
   apt-get update -qq >&2
-  has_source || die "Debian's archive has no libcrypto++ source $version"
+fi
+request="libcrypto++=$version"
+if ! has_source; then
+  # The archive has moved on since the host's package was installed: take
+  # its current source, still filed under the host's version so later
+  # builds find it.
+  log "warning: no libcrypto++ source $version in the archive; using the newest"
+  request="libcrypto++"
 fi
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/ecuprog-cryptopp.XXXXXX")
@@ -120,7 +127,7 @@ trap 'if [[ $? -eq 0 ]]; then rm -rf "$work"; else log "work folder kept: $work"
 log "fetching libcrypto++ $version source"
 # apt downloads as the _apt user when that user can write the folder.
 if [[ $(id -u) -eq 0 ]] && id _apt >/dev/null 2>&1; then chown _apt "$work"; fi
-(cd "$work" && apt-get source -qq --only-source "libcrypto++=$version" >&2)
+(cd "$work" && apt-get source -qq --only-source "$request" >&2)
 src=$(find "$work" -mindepth 1 -maxdepth 1 -type d -name 'libcrypto++-*' | head -n 1)
 [[ -n "$src" && -f "$src/GNUmakefile" ]] || die "unexpected source layout in $work"
 
@@ -150,7 +157,7 @@ cp "$library" "$staging/lib/libcryptopp.a"
 cp "$src"/*.h "$staging/include/cryptopp/"
 # Debian's own headers live under crypto++/ too; both spellings work.
 ln -s cryptopp "$staging/include/crypto++"
-echo "$version $cxx" >"$staging/.complete"
+echo "$(basename "$src") $cxx" >"$staging/.complete"
 mv "$staging" "$root"
 log "installed: $root"
 echo "$root"

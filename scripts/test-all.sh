@@ -7,3 +7,12 @@ bash scripts/install-deps.sh test
 cmake --preset default
 cmake --build --preset default -j2
 ctest --preset default -j2
+
+# The same suite under address and undefined-behaviour sanitizers.
+cmake --preset sanitize
+cmake --build --preset sanitize -j2
+ctest --preset sanitize -j2
+
+# The Windows program, cross-built with MinGW-w64 and run under Wine; it
+# reuses the firmware tools of the Linux build above.
+ECUPROG_HOST_BUILD_DIR=build/default bash scripts/windows-test.sh

@@ -49,7 +49,13 @@ class SimClassFactory : public IClassFactory {
     const HRESULT found = root->QueryInterface(riid, object);
     root->Release();
     if (FAILED(found)) return found;
-    return SimState::Result(fault);
+    // A creation that fails hands out no object: nobody would release it.
+    const HRESULT result = SimState::Result(fault);
+    if (FAILED(result)) {
+      static_cast<IUnknown*>(*object)->Release();
+      *object = nullptr;
+    }
+    return result;
   }
 
   HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }

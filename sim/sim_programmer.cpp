@@ -64,7 +64,7 @@ class SimProgrammer : public SimObject<ProgrammingInterface> {
     } else if (flash_.IsErased(startAddress, length)) {
       *status = kStatusDone;  // already blank: nothing to erase
     } else {
-      erase.emplace();
+      erase = SimState::Erase{};
       flash_.SectorRange(startAddress, length, &erase->start, &erase->length);
       erase->ends = Clock::now() + std::chrono::milliseconds(Unit().eraseMs);
       *status = kStatusBusy;

@@ -4,7 +4,7 @@
 // Pointer outputs start empty, so a call that fails on the way leaves them
 // empty.
 #include <cstring>
-#include <optional>
+#include <memory>
 
 #include "platform/posix/com_client.h"
 #include "platform/posix/com_marshal.capnp.h"
@@ -15,6 +15,11 @@
 namespace com_posix {
 
 namespace {
+
+// Each proxy holds its capability through a pointer rather than in a
+// std::optional: a capability's destructor may throw, which would make the
+// proxy's own destructor laxer than ProxyBase's, and libstdc++'s optional
+// of a capability does not compile with clang.
 
 // A proxy answers for IUnknown and its own interface only, as the server's
 // objects are never asked for others.
@@ -39,7 +44,9 @@ class ProgrammingInterfaceProxy final : public ::ProgrammingInterface,
  public:
   ProgrammingInterfaceProxy(com_marshal::ProgrammingInterface::Client target,
                             Connection* connection)
-      : ProxyBase(connection), target_(kj::mv(target)) {}
+      : ProxyBase(connection),
+        target_(std::make_unique<com_marshal::ProgrammingInterface::Client>(
+            kj::mv(target))) {}
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid,
                                            void** object) override {
@@ -119,14 +126,16 @@ class ProgrammingInterfaceProxy final : public ::ProgrammingInterface,
 
   void DropCapability() override { target_.reset(); }
 
-  std::optional<com_marshal::ProgrammingInterface::Client> target_;
+  std::unique_ptr<com_marshal::ProgrammingInterface::Client> target_;
 };
 
 class DeviceInterfaceProxy final : public ::DeviceInterface, private ProxyBase {
  public:
   DeviceInterfaceProxy(com_marshal::DeviceInterface::Client target,
                        Connection* connection)
-      : ProxyBase(connection), target_(kj::mv(target)) {}
+      : ProxyBase(connection),
+        target_(std::make_unique<com_marshal::DeviceInterface::Client>(
+            kj::mv(target))) {}
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid,
                                            void** object) override {
@@ -206,7 +215,7 @@ class DeviceInterfaceProxy final : public ::DeviceInterface, private ProxyBase {
 
   void DropCapability() override { target_.reset(); }
 
-  std::optional<com_marshal::DeviceInterface::Client> target_;
+  std::unique_ptr<com_marshal::DeviceInterface::Client> target_;
 };
 
 class ProgrammingServerProxy final : public ::ProgrammingServer,
@@ -214,7 +223,9 @@ class ProgrammingServerProxy final : public ::ProgrammingServer,
  public:
   ProgrammingServerProxy(com_marshal::ProgrammingServer::Client target,
                          Connection* connection)
-      : ProxyBase(connection), target_(kj::mv(target)) {}
+      : ProxyBase(connection),
+        target_(std::make_unique<com_marshal::ProgrammingServer::Client>(
+            kj::mv(target))) {}
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid,
                                            void** object) override {
@@ -343,7 +354,7 @@ class ProgrammingServerProxy final : public ::ProgrammingServer,
 
   void DropCapability() override { target_.reset(); }
 
-  std::optional<com_marshal::ProgrammingServer::Client> target_;
+  std::unique_ptr<com_marshal::ProgrammingServer::Client> target_;
 };
 
 template <typename Proxy, typename Twin>

@@ -7,10 +7,11 @@
 // file it goes as UTF-8 bytes through stdout, so a log holds one encoding.
 // stdout itself stays in text mode: the CRT's own wide-mode switch would
 // make every later narrow write fail.
-#include "platform/console.h"
-
+#include <climits>
 #include <cstdio>
 #include <string>
+
+#include "platform/console.h"
 
 namespace {
 
@@ -27,33 +28,34 @@ class Win32Console : public Console {
   }
 
   void WriteWide(const OLECHAR* text, size_t length) override {
-    if (length == 0) return;
+    // Both conversions below count in int; no text the tool prints comes
+    // near that.
+    if (length == 0 || length > static_cast<size_t>(INT_MAX)) return;
+    int units = static_cast<int>(length);
     HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
     if (IsConsole(out)) {
+      // The narrow text written before must be on the screen first.
       std::fflush(stdout);
-      while (length > 0) {
-        // WriteConsoleW takes a DWORD count; a console write of any
-        // length is split by the console anyway.
-        DWORD chunk = length > 0x4000 ? 0x4000 : static_cast<DWORD>(length);
+      while (units > 0) {
         DWORD written = 0;
-        if (!WriteConsoleW(out, text, chunk, &written, /*lpReserved=*/nullptr) ||
+        if (!WriteConsoleW(out, text, static_cast<DWORD>(units), &written,
+                           /*lpReserved=*/nullptr) ||
             written == 0) {
           return;
         }
         text += written;
-        length -= written;
+        units -= static_cast<int>(written);
       }
       return;
     }
-    int wideLength = static_cast<int>(length);
-    int bytes = WideCharToMultiByte(CP_UTF8, /*dwFlags=*/0, text, wideLength,
+    int bytes = WideCharToMultiByte(CP_UTF8, /*dwFlags=*/0, text, units,
                                     /*lpMultiByteStr=*/nullptr, 0,
                                     /*lpDefaultChar=*/nullptr,
                                     /*lpUsedDefaultChar=*/nullptr);
     if (bytes <= 0) return;
     std::string utf8(static_cast<size_t>(bytes), '\0');
-    WideCharToMultiByte(CP_UTF8, /*dwFlags=*/0, text, wideLength, &utf8[0],
-                        bytes, /*lpDefaultChar=*/nullptr,
+    WideCharToMultiByte(CP_UTF8, /*dwFlags=*/0, text, units, &utf8[0], bytes,
+                        /*lpDefaultChar=*/nullptr,
                         /*lpUsedDefaultChar=*/nullptr);
     std::fwrite(utf8.data(), 1, utf8.size(), stdout);
   }

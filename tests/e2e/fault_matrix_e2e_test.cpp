@@ -149,9 +149,13 @@ TEST_P(FaultMatrix, EveryCallOfAJobMayFail) {
   std::printf("fault matrix: %zu runs\n", rows);
 }
 
-INSTANTIATE_TEST_SUITE_P(ServerEnds, FaultMatrix,
-                         testing::Values(FaultAction::kExit));
-INSTANTIATE_TEST_SUITE_P(ServerFails, FaultMatrix,
-                         testing::Values(FaultAction::kResultCode));
+std::string ActionName(const testing::TestParamInfo<FaultAction>& info) {
+  return info.param == FaultAction::kExit ? "ServerEnds" : "ServerFails";
+}
+
+INSTANTIATE_TEST_SUITE_P(Job, FaultMatrix,
+                         testing::Values(FaultAction::kExit,
+                                         FaultAction::kResultCode),
+                         ActionName);
 
 }  // namespace

@@ -165,4 +165,23 @@ TEST_F(JobEndToEnd, TheSerialNumberMayComeThroughAPipe) {
   EXPECT_EQ(result.exitCode, 0) << result.output;
 }
 
+TEST_F(JobEndToEnd, AnswersThatAreNoSerialNumberEndTheRunCleanly) {
+  // 4294971607 is 4711 plus 2 to the 32nd: it must not wrap onto the unit.
+  for (const char* answer : {"", "garbage\n", "4294971607\n", "\n\n\n"}) {
+    SCOPED_TRACE(answer);
+    ProcessSpec spec = Job("");
+    spec.terminal = false;
+    spec.pipeInput = true;
+    spec.input = answer;
+    spec.steps.clear();
+    ProcessResult result = RunProcess(spec);
+    ASSERT_FALSE(result.timedOut);
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_NE(result.output.find("THAT SERIAL NUMBER IS NOT IN THE LIST OF "
+                                 "DEVICES FOUND\nPress space to exit\n"),
+              std::string::npos)
+        << result.output;
+  }
+}
+
 }  // namespace

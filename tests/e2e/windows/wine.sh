@@ -54,7 +54,9 @@ case "${1:-}" in
 esac
 
 set +e
-timeout --kill-after=10 "${ECUPROG_WINE_TIMEOUT:-60}" "$wine" "$@"
+# In the foreground: a program run on a terminal reads its console keys from
+# it, which a background process group may not.
+timeout --foreground --kill-after=10 "${ECUPROG_WINE_TIMEOUT:-60}" "$wine" "$@"
 code=$?
 if [[ $code -eq 124 || $code -eq 137 ]]; then
   echo "wine.sh: $1 did not end within ${ECUPROG_WINE_TIMEOUT:-60} s" >&2

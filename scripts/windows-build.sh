@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Cross-builds the Windows program with MinGW-w64: build/windows/ecuprog.exe
+# and the programs its Wine tests run. Crypto++ for MinGW is built first
+# when it is not cached yet (scripts/build-cryptopp-mingw.sh).
+#
+#   scripts/windows-build.sh [CMAKE_CONFIGURE_ARGS...]
+#
+# Environment:
+#   ECUPROG_WINDOWS_PRESET   configure/build preset (default: windows)
+#   ECUPROG_HOST_BUILD_DIR   a configured Linux build of this tree (for
+#                            example build/default) whose firmware tools the
+#                            Windows build then uses; without it the
+#                            Windows build makes its own host build of them
+#   JOBS                     parallel jobs (default: nproc)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+preset="${ECUPROG_WINDOWS_PRESET:-windows}"
+jobs="${JOBS:-$(nproc)}"
+
+cryptopp_root=$(bash scripts/build-cryptopp-mingw.sh)
+
+host_tools=""
+if [[ -n "${ECUPROG_HOST_BUILD_DIR:-}" ]]; then
+  cmake --build "$ECUPROG_HOST_BUILD_DIR" -j"$jobs" \
+    --target ecuprog_check_firmware ecuprog_make_firmware
+  host_tools="$(cd "$ECUPROG_HOST_BUILD_DIR" && pwd)/tools"
+fi
+
+cmake --preset "$preset" \
+  -DECUPROG_CRYPTOPP_ROOT="$cryptopp_root" \
+  -DECUPROG_HOST_TOOLS_DIR="$host_tools" \
+  "$@"
+cmake --build --preset "$preset" -j"$jobs"
