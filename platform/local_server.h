@@ -6,7 +6,7 @@
 //   CoInitializeEx(nullptr, COINIT_MULTITHREADED);
 //   CoRegisterClassObject(CLSID_X, factory, CLSCTX_LOCAL_SERVER,
 //                         REGCLS_SINGLEUSE, &cookie);
-//   int code = ServeLocalServer(argc, argv);
+//   int code = ServeLocalServer(argc, argv, ClientHasLetGo);
 //   CoRevokeClassObject(cookie);
 //   CoUninitialize();
 //   return code;
@@ -18,6 +18,8 @@
 #ifndef ECUPROG_PLATFORM_LOCAL_SERVER_H
 #define ECUPROG_PLATFORM_LOCAL_SERVER_H
 
+#include <functional>
+
 /// Serves the client that started this process and returns when that client
 /// has disconnected: 0 after a client that went away in order, non-zero when
 /// the process was not started by a client (no "-Embedding" or no channel;
@@ -26,5 +28,21 @@
 /// serves, that thread cannot itself activate other local servers (such an
 /// activation fails with a negative result).
 int ServeLocalServer(int argc, char** argv);
+
+/// The same for a server that can tell when its client has let go of every
+/// object. On Windows COM keeps the served objects in its stubs and releases
+/// them without telling the serving thread, so `finished` is asked there
+/// every 100 ms and serving ends, with 0, once it answers true (a server
+/// given none serves until its process is ended). On POSIX hosts the
+/// channel tells, and `finished` is never asked.
+#ifdef _WIN32
+int ServeLocalServer(int argc, char** argv,
+                     const std::function<bool()>& finished);
+#else
+inline int ServeLocalServer(int argc, char** argv,
+                            const std::function<bool()>& /*finished*/) {
+  return ServeLocalServer(argc, argv);
+}
+#endif
 
 #endif  // ECUPROG_PLATFORM_LOCAL_SERVER_H

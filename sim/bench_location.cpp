@@ -15,10 +15,16 @@ std::string BenchFolder(const EnvironmentReader& variable) {
   std::string data = text("XDG_DATA_HOME");
   if (data.empty()) {
     const std::string home = text("HOME");
-    if (home.empty()) {
-      throw BenchError("no bench folder: set ECUPROG_SIM_BENCH or HOME");
+    // A Windows user has no HOME, but a folder for the programs' own data.
+    const std::string local = text("LOCALAPPDATA");
+    if (!home.empty()) {
+      data = home + "/.local/share";
+    } else if (!local.empty()) {
+      data = local;
+    } else {
+      throw BenchError(
+          "no bench folder: set ECUPROG_SIM_BENCH, HOME or LOCALAPPDATA");
     }
-    data = home + "/.local/share";
   }
   return data + "/ecuprog/bench";
 }

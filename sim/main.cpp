@@ -10,11 +10,10 @@
 //
 // It serves the bench in $ECUPROG_SIM_BENCH (default
 // ${XDG_DATA_HOME:-$HOME/.local/share}/ecuprog/bench), which is made with
-// the default bench on first use.
-#include <strings.h>
-#include <unistd.h>
-
-#include <climits>
+// the default bench on first use. On Windows --register also registers the
+// marshalling of the server's interfaces (ecuprog-sim-ps.dll beside it),
+// for the current user only.
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -26,6 +25,7 @@
 #include "server/server_interfaces.h"
 #include "sim/bench_location.h"
 #include "sim/default_bench.h"
+#include "sim/server_host.h"
 #include "sim/sim_server.h"
 
 namespace {
@@ -39,21 +39,25 @@ int Fail(const std::string& message) {
   return 1;
 }
 
-std::string OwnPath() {
-  char path[PATH_MAX];
-  const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
-  if (length <= 0) return "";
-  path[length] = '\0';
-  return path;
+bool SameLetters(const char* a, const char* b) {
+  for (; *a != '\0' && *b != '\0'; ++a, ++b) {
+    if (std::tolower(static_cast<unsigned char>(*a)) !=
+        std::tolower(static_cast<unsigned char>(*b))) {
+      return false;
+    }
+  }
+  return *a == *b;
 }
 
 int Register() {
-  const std::string path = OwnPath();
+  const std::string path = OwnExecutablePath();
   if (path.empty()) return Fail("cannot tell where this executable is");
   // Quoted, so a path with blanks is one word.
   const std::string command = "\"" + path + "\"";
-  const HRESULT result =
-      RegisterLocalServer(CLSID_ProgrammingServer, command.c_str());
+  HRESULT result = RegisterInterfaceMarshalling(path);
+  if (SUCCEEDED(result)) {
+    result = RegisterLocalServer(CLSID_ProgrammingServer, command.c_str());
+  }
   if (FAILED(result)) {
     return Fail("registration failed (" + std::to_string(result) + ")");
   }
@@ -62,7 +66,9 @@ int Register() {
 }
 
 int Unregister() {
-  const HRESULT result = UnregisterLocalServer(CLSID_ProgrammingServer);
+  HRESULT result = UnregisterLocalServer(CLSID_ProgrammingServer);
+  const HRESULT marshalling = UnregisterInterfaceMarshalling();
+  if (SUCCEEDED(result)) result = marshalling;
   if (FAILED(result)) {
     return Fail("unregistration failed (" + std::to_string(result) + ")");
   }
@@ -78,7 +84,7 @@ int Serve(int argc, char** argv) {
   }
   // A scripted exit ends the process as a crashing server would: at once,
   // with the flash files as far as they got.
-  server->state().SetExitHook([](int code) { _exit(code); });
+  server->state().SetExitHook([](int code) { std::_Exit(code); });
   if (CoInitializeEx(nullptr, COINIT_MULTITHREADED) != S_OK) {
     return Fail("COM cannot be initialised");
   }
@@ -89,7 +95,22 @@ int Serve(int argc, char** argv) {
                             CLSCTX_LOCAL_SERVER, REGCLS_SINGLEUSE, &cookie);
   factory->Release();
   if (FAILED(result)) return Fail("the class cannot be registered");
-  const int code = ServeLocalServer(argc, argv);
+  // The job is over once the client had the server's root and every object
+  // it was handed has been released. The entries are made first, so that
+  // this thread only ever reads counts the serving threads change.
+  const SimObjectKind kinds[] = {SimObjectKind::kRoot, SimObjectKind::kDevice,
+                                 SimObjectKind::kCodeProgrammer,
+                                 SimObjectKind::kStoreProgrammer};
+  SimState& state = server->state();
+  for (SimObjectKind kind : kinds) state.CountObject(kind, 0);
+  bool served = false;
+  const auto clientHasLetGo = [&] {
+    int live = 0;
+    for (SimObjectKind kind : kinds) live += state.LiveObjects(kind);
+    served = served || live > 0;
+    return served && live == 0;
+  };
+  const int code = ServeLocalServer(argc, argv, clientHasLetGo);
   CoRevokeClassObject(cookie);
   CoUninitialize();
   return code;
@@ -119,8 +140,8 @@ int main(int argc, char** argv) {
     return 0;
   }
   for (int i = 1; i < argc; ++i) {
-    if (strcasecmp(argv[i], "-Embedding") == 0 ||
-        strcasecmp(argv[i], "/Embedding") == 0) {
+    if (SameLetters(argv[i], "-Embedding") ||
+        SameLetters(argv[i], "/Embedding")) {
       return Serve(argc, argv);
     }
   }

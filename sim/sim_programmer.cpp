@@ -64,6 +64,8 @@ class SimProgrammer : public SimObject<ProgrammingInterface> {
     } else if (flash_.IsErased(startAddress, length)) {
       *status = kStatusDone;  // already blank: nothing to erase
     } else {
+      // Assigned, not emplaced: clang does not see Erase as default-
+      // constructible in optional::emplace (its members have initialisers).
       erase = SimState::Erase{};
       flash_.SectorRange(startAddress, length, &erase->start, &erase->length);
       erase->ends = Clock::now() + std::chrono::milliseconds(Unit().eraseMs);

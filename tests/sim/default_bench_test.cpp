@@ -43,6 +43,8 @@ TEST(BenchLocation, VariableFirstThenDataHomeThenHome) {
     return it == environment.end() ? nullptr : it->second.c_str();
   };
   EXPECT_THROW(BenchFolder(variable), BenchError);
+  environment["LOCALAPPDATA"] = "C:/Users/op/AppData/Local";
+  EXPECT_EQ(BenchFolder(variable), "C:/Users/op/AppData/Local/ecuprog/bench");
   environment["HOME"] = "/home/op";
   EXPECT_EQ(BenchFolder(variable), "/home/op/.local/share/ecuprog/bench");
   environment["XDG_DATA_HOME"] = "/data";

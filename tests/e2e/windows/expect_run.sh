@@ -7,6 +7,8 @@
 # Expectations, one per output line, in order (nothing else may be printed):
 #   --line TEXT                    the line is TEXT
 #   --starts TEXT                  the line begins with TEXT
+#   --match REGEX                  the whole line matches the extended
+#                                  regular expression REGEX
 #   --release-line CHECKER CODE PROFILE
 #                                  the line the host's firmware checker
 #                                  prints for these blocks ("Ready to
@@ -24,7 +26,7 @@ while [[ $# -gt 0 ]]; do
   case "$1" in
     --exit) exit_code=$2; shift 2 ;;
     --input) input=$2; shift 2 ;;
-    --line | --starts) kinds+=("$1"); texts+=("$2"); shift 2 ;;
+    --line | --starts | --match) kinds+=("$1"); texts+=("$2"); shift 2 ;;
     --release-line)
       release=$("$2" "$3" "$4") || {
         echo "expect_run.sh: the firmware checker refused $3 / $4" >&2
@@ -59,6 +61,7 @@ for i in "${!kinds[@]}"; do
   case "${kinds[$i]}" in
     --line) [[ "$line" == "${texts[$i]}" ]] ;;
     --starts) [[ "$line" == "${texts[$i]}"* ]] ;;
+    --match) [[ "$line" =~ ^(${texts[$i]})$ ]] ;;
   esac || failures+=("line $((i + 1)): \"$line\", expected ${kinds[$i]#--} \"${texts[$i]}\"")
 done
 

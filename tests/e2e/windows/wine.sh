@@ -5,6 +5,8 @@
 #   wine.sh --init              create the prefix if needed and wait until
 #                               Wine has settled (the first start takes
 #                               several seconds)
+#   wine.sh --fresh             the same in a new prefix (an old one is
+#                               removed first)
 #   wine.sh --stop              end the prefix's wineserver
 #   wine.sh PROGRAM [ARGS...]   run PROGRAM; its exit code is wine.sh's,
 #                               124 when it ran out of time
@@ -39,6 +41,12 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 
 case "${1:-}" in
+  --fresh)
+    "$wineserver" -k >/dev/null 2>&1 || true
+    rm -rf "$WINEPREFIX"
+    timeout --kill-after=10 180 "$wine" wineboot --init </dev/null >/dev/null 2>&1
+    exec timeout 60 "$wineserver" -w
+    ;;
   --init)
     timeout --kill-after=10 180 "$wine" wineboot --init </dev/null >/dev/null 2>&1
     exec timeout 60 "$wineserver" -w
@@ -48,7 +56,7 @@ case "${1:-}" in
     exit 0
     ;;
   "")
-    echo "usage: wine.sh --init | --stop | PROGRAM [ARGS...]" >&2
+    echo "usage: wine.sh --init | --fresh | --stop | PROGRAM [ARGS...]" >&2
     exit 2
     ;;
 esac

@@ -1,0 +1,22 @@
+// What the server executable needs from the system it is installed on.
+#ifndef ECUPROG_SIM_SERVER_HOST_H
+#define ECUPROG_SIM_SERVER_HOST_H
+
+#include <string>
+
+#include "platform/windows_api.h"
+
+/// The full path of the running executable; empty when it cannot be told.
+std::string OwnExecutablePath();
+
+/// Registers, for the current user, the marshalling code of the server's
+/// interfaces that ships beside the server at `serverPath`, so that COM can
+/// carry calls between the tool and the server. Returns S_OK, or a failure
+/// (a message saying why goes to standard error). Where the platform's COM
+/// marshals the interfaces itself there is nothing to register.
+HRESULT RegisterInterfaceMarshalling(const std::string& serverPath);
+
+/// Undoes RegisterInterfaceMarshalling. Returns S_OK or a failure.
+HRESULT UnregisterInterfaceMarshalling();
+
+#endif  // ECUPROG_SIM_SERVER_HOST_H

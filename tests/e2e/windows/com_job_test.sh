@@ -1,0 +1,109 @@
+#!/usr/bin/env bash
+# Whole programming jobs of the Windows program through real COM under Wine:
+# the simulator is registered as the programming server's local server in
+# the prefix, and the program, its serial number piped in, crosses COM's own
+# marshalling (the proxy DLL beside the simulator) to it.
+#
+#   com_job_test.sh ECUPROG SIM FLASH_CHECK FIRMWARE_CHECKER CODE PROFILE WORK
+#
+# ECUPROG, SIM and FLASH_CHECK are the Windows programs; FIRMWARE_CHECKER is
+# the host's, for the release line; CODE and PROFILE are the blocks the
+# program carries; WORK is a scratch folder. Runs in WINEPREFIX (wine.sh).
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+[[ $# -eq 7 ]] || { echo "usage: com_job_test.sh ECUPROG SIM FLASH_CHECK FIRMWARE_CHECKER CODE PROFILE WORK" >&2; exit 2; }
+ecuprog=$1 sim=$2 flash_check=$3 checker=$4 code=$5 profile=$6 work=$7
+
+# Wine shows the host's root as drive Z:.
+windows_path() { printf 'Z:%s' "$(cd "$(dirname "$1")" && pwd)/$(basename "$1")" | tr / '\\'; }
+wine_run() { bash "$here/wine.sh" "$@"; }
+fail() { echo "FAILED: $*"; exit 1; }
+
+# The server ends by itself once the program has let go of it.
+expect_no_server() {
+  for _ in $(seq 50); do
+    pgrep -f 'ecuprog-sim\.exe"? [-/]Embedding' >/dev/null || return 0
+    sleep 0.1
+  done
+  fail "the simulator still runs after the job"
+}
+
+rm -rf "$work"
+mkdir -p "$work"
+
+# A device maker's server registered before: the simulator's registration
+# replaces it and unregistering puts it back. (Wine reads only the machine's
+# classes, so both go there.)
+maker_server='HKCR\CLSID\{8315E2AB-F443-4C11-9B04-4CC6C085B26D}\LocalServer32'
+maker_marshalling='HKCR\Interface\{89AD3117-64CC-4E1B-946C-AAD842E9B8CF}\ProxyStubClsid32'
+typelib_marshaller='{00020424-0000-0000-C000-000000000046}'
+wine_run reg add "$maker_server" /ve /d 'C:\maker\server.exe' /f >/dev/null
+wine_run reg add "$maker_marshalling" /ve /d "$typelib_marshaller" /f >/dev/null
+
+wine_run "$sim" --register >/dev/null || fail "the simulator cannot be registered"
+
+listing=(
+  --starts "ecuprog "
+  --release-line "$checker" "$code" "$profile"
+  --line "Found : W3#4711 (Engine test cell 1) BootV1.40 CodeV1.462.7"
+  --line "Found : W3 (NO SERIAL NUMBER) BootV1.40 NOT READY FOR CODE PROGRAMMING"
+  --line "Found : W3 (NO SERIAL NUMBER) (BAD BOOT CODE) NOT READY FOR CODE PROGRAMMING"
+  --line "Found : W3#4713 (Engine test cell 4, new board) BootV1.38 NOT READY FOR CODE PROGRAMMING"
+  --line "Found : W17#4715 (W17 rig) BootV2.3 CodeV1.301.2"
+  --line "Please enter the serial number of the device you wish to program : Access as Service desk : Diagnostics only"
+  --line "Access as Werkstatt München : Full programming"
+  --line "Access as Visitor : Read only"
+  --match "Code flash erase \.\.\. (erasing \.\.\. )?complete \([0-9.]+secs\)"
+)
+
+echo "--- the whole job"
+bench="$work/bench"
+wine_run "$sim" --make-bench "$(windows_path "$bench")" --instant ||
+  fail "no bench"
+export ECUPROG_SIM_BENCH
+ECUPROG_SIM_BENCH=$(windows_path "$bench")
+before=$(date +%s)
+bash "$here/expect_run.sh" --exit 0 --input $'4711\n' "${listing[@]}" \
+  --match "Code flash program \.\.\. complete \([0-9.]+secs\)" \
+  --match "Store flash erase \.\.\. (erasing \.\.\. )?complete \([0-9.]+secs\)" \
+  --match "Store flash program \.\.\. complete \([0-9.]+secs\)" \
+  --line "Reset request ... accepted" \
+  --line "PROGRAMMING SUCCESSFUL" \
+  --line "Press space to exit" \
+  -- "$ecuprog"
+after=$(date +%s)
+expect_no_server
+wine_run "$flash_check" "$(windows_path "$code")" "$(windows_path "$profile")" \
+  "$(windows_path "$bench/w3-bay1-code.bin")" \
+  "$(windows_path "$bench/w3-bay1-store.bin")" "$before" "$after" ||
+  fail "the unit's flash is not as programmed"
+
+echo "--- the server ending in the middle of programming the code flash"
+bench="$work/bench-exit"
+wine_run "$sim" --make-bench "$(windows_path "$bench")" --instant ||
+  fail "no bench"
+sed -i 's/"faults": \[\]/"faults": [{"operation": "ProgramRegion", "region": "code", "call": 1, "action": "exit", "value": 1, "during": true}]/' \
+  "$bench/bench.json"
+grep -q '"during": true' "$bench/bench.json" || fail "the fault was not added"
+cp "$bench/w3-bay1-store.bin" "$work/store-before.bin"
+ECUPROG_SIM_BENCH=$(windows_path "$bench")
+bash "$here/expect_run.sh" --exit 1 --input $'4711\n' "${listing[@]}" \
+  --line "Code flash program ... ERROR COMMUNICATING WITH SERVER" \
+  --line "Press space to exit" \
+  -- "$ecuprog"
+cmp -s "$bench/w3-bay1-store.bin" "$work/store-before.bin" ||
+  fail "the store flash was touched"
+
+echo "--- unregistered: the device maker's server (not installed) is asked again"
+wine_run "$sim" --unregister || fail "the simulator cannot be unregistered"
+wine_run reg query "$maker_server" /ve | grep -qF 'C:\maker\server.exe' ||
+  fail "the maker's server was not put back"
+wine_run reg query "$maker_marshalling" /ve | grep -qF "$typelib_marshaller" ||
+  fail "the maker's marshalling was not put back"
+bash "$here/expect_run.sh" --exit 1 \
+  --starts "ecuprog " \
+  --release-line "$checker" "$code" "$profile" \
+  --line "ERROR COMMUNICATING WITH SERVER" \
+  --line "Press space to exit" \
+  -- "$ecuprog"
+echo "ok: the whole job through COM, a server that ends, and unregistering"
