@@ -2,6 +2,12 @@
 // and final XOR 0xFFFFFFFF, not reflected), computed a little-endian 32-bit
 // word at a time so that a block whose last word holds its own checksum
 // (big-endian) sums to 0.
+//
+// BlockCrc is what the tool uses. Its methods give the same result for
+// every input: the word-wise table method (the reference), slicing-by-8
+// over eight tables, and carry-less-multiply folding (blocks/
+// block_crc_clmul.h) for processors that have the instruction.
+// BuildCrcTable picks the fastest one this processor can run.
 #ifndef ECUPROG_BLOCKS_BLOCK_CRC_H
 #define ECUPROG_BLOCKS_BLOCK_CRC_H
 
@@ -11,7 +17,9 @@
 /// its four bytes reversed. Written once by BuildCrcTable.
 extern uint32_t CrcTable[256];
 
-/// Fills CrcTable. Called once at start, before the first BlockCrc.
+/// Fills CrcTable and the tables of the faster methods, and chooses the
+/// method BlockCrc uses. Called once at start, before the first
+/// BlockCrc.
 void BuildCrcTable();
 
 /// The checksum of `count` words starting at `words` (any alignment):
@@ -19,5 +27,30 @@ void BuildCrcTable();
 /// big-endian. 0 means the block is intact; for a block whose last four
 /// bytes are zero it is the value to store there. count 0 gives 0xFFFFFFFF.
 uint32_t BlockCrc(const void* words, uint32_t count);
+
+/// BlockCrc by the word-wise table method: four table steps per word. The
+/// reference the faster methods are held to.
+uint32_t BlockCrcReference(const void* words, uint32_t count);
+
+/// The ways BlockCrc can be computed; all give the same result for every
+/// input.
+enum class CrcMethod {
+  kReference,   ///< BlockCrcReference
+  kSlicingBy8,  ///< eight bytes per step over eight tables
+  kClmul128,    ///< carry-less multiply, 128-bit (PCLMULQDQ, SSE4.1)
+  kClmul256,    ///< carry-less multiply, 256-bit (VPCLMULQDQ, AVX2)
+};
+
+/// Whether this processor and build can use `method`.
+bool CrcMethodAvailable(CrcMethod method);
+
+/// BlockCrc by `method`, which must be available. BuildCrcTable first.
+uint32_t BlockCrcBy(CrcMethod method, const void* words, uint32_t count);
+
+/// The method BlockCrc uses: the fastest available, chosen by BuildCrcTable.
+CrcMethod BlockCrcMethod();
+
+/// "reference", "slicing-by-8", "carry-less multiply 128" or "... 256".
+const char* CrcMethodName(CrcMethod method);
 
 #endif  // ECUPROG_BLOCKS_BLOCK_CRC_H

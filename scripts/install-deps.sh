@@ -9,7 +9,7 @@ run_packages=(
   libcrypto++-dev
   capnproto libcapnp-dev
   nlohmann-json3-dev
-  googletest libgtest-dev libgmock-dev
+  googletest libgtest-dev libgmock-dev libbenchmark-dev
 )
 test_packages=(
   g++-mingw-w64-x86-64 mingw-w64-tools wine64 dpkg-dev

@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh test
-cmake --preset default
+cmake --preset default -DECUPROG_BUILD_BENCH=ON
 cmake --build --preset default -j2
 ctest --preset default -j2
 

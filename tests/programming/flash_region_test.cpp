@@ -45,6 +45,7 @@ TEST_F(FlashRegionTest, EraseWaitPausesBetweenPolls) {
   PhaseOutcome outcome =
       Run([&] { ProgramFlashRegion(code, record.groupKey(), 0); });
   const uint32_t polls = state().CallCount("PollErase");
+  RecordProperty("polls", static_cast<int>(polls));
   EXPECT_LE(polls, kEraseMs / kErasePolling.firstPauseMs + 1)
       << "the erase wait polls without pausing";
   EXPECT_GE(polls, 2u);
