@@ -13,6 +13,7 @@ run_packages=(
 )
 test_packages=(
   g++-mingw-w64-x86-64 mingw-w64-tools wine64 dpkg-dev
+  clang libclang-rt-14-dev llvm
 )
 
 packages=("${run_packages[@]}")

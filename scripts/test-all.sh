@@ -13,6 +13,10 @@ cmake --preset sanitize
 cmake --build --preset sanitize -j2
 ctest --preset sanitize -j2
 
+# Each fuzzer for a minute from the committed seeds: any crash, leak or
+# undefined behaviour fails the run.
+bash scripts/fuzz.sh 60
+
 # The Windows program, cross-built with MinGW-w64 and run under Wine; it
 # reuses the firmware tools of the Linux build above.
 ECUPROG_HOST_BUILD_DIR=build/default bash scripts/windows-test.sh
