@@ -103,13 +103,13 @@ TEST_P(FaultMatrix, EveryCallOfAJobMayFail) {
     std::vector<uint8_t> codeBefore = ReadFile(codeFile);
     std::vector<uint8_t> storeBefore = ReadFile(storeFile);
 
-    ProcessSpec register_;
+    ProcessSetup register_;
     register_.argv = {ECUPROG_SIM_PATH, "--register"};
     register_.environment = {{"ECUPROG_COM_REGISTRY", folder.path() + "/reg"}};
     register_.terminal = false;
     ASSERT_EQ(RunProcess(register_).exitCode, 0);
 
-    ProcessSpec job;
+    ProcessSetup job;
     job.argv = {ECUPROG_PATH};
     job.environment = {{"ECUPROG_COM_REGISTRY", folder.path() + "/reg"},
                        {"ECUPROG_SIM_BENCH", benchFolder}};

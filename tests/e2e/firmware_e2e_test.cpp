@@ -9,23 +9,23 @@ namespace {
 
 class FirmwareEndToEnd : public testing::Test {
  protected:
-  ProcessSpec Tool(const char* path) {
-    ProcessSpec spec;
-    spec.argv = {path};
+  ProcessSetup Tool(const char* path) {
+    ProcessSetup setup;
+    setup.argv = {path};
     // An empty registry: no programming server can be found.
-    spec.environment = {{"ECUPROG_COM_REGISTRY", registry_.path()},
+    setup.environment = {{"ECUPROG_COM_REGISTRY", registry_.path()},
                         {"ECUPROG_SIM_BENCH", registry_.path() + "/bench"}};
-    return spec;
+    return setup;
   }
   TempFolder registry_;
 };
 
 TEST_F(FirmwareEndToEnd, AnnouncesTheReleaseThenFindsNoServer) {
   for (bool withArguments : {false, true}) {
-    ProcessSpec spec = Tool(ECUPROG_PATH);
-    spec.terminal = false;
-    if (withArguments) spec.argv.insert(spec.argv.end(), {"--help", "42"});
-    ProcessResult result = RunProcess(spec);
+    ProcessSetup setup = Tool(ECUPROG_PATH);
+    setup.terminal = false;
+    if (withArguments) setup.argv.insert(setup.argv.end(), {"--help", "42"});
+    ProcessResult result = RunProcess(setup);
     ASSERT_FALSE(result.timedOut);
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_LT(result.seconds, 10);
@@ -47,9 +47,9 @@ TEST_F(FirmwareEndToEnd, DamagedBlocksStopBeforeTheReleaseLine) {
   const Case cases[] = {{ECUPROG_DAMAGED_CODE_PATH, "CODE BLOCK CRC CHECK FAILED"},
                         {ECUPROG_DAMAGED_PROFILE_PATH, "PROFILE CRC CHECK FAILED"}};
   for (const Case& c : cases) {
-    ProcessSpec spec = Tool(c.program);
-    spec.terminal = false;
-    ProcessResult result = RunProcess(spec);
+    ProcessSetup setup = Tool(c.program);
+    setup.terminal = false;
+    ProcessResult result = RunProcess(setup);
     ASSERT_FALSE(result.timedOut);
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_NE(result.output.find(std::string("\n") + c.message +
@@ -61,9 +61,9 @@ TEST_F(FirmwareEndToEnd, DamagedBlocksStopBeforeTheReleaseLine) {
 }
 
 TEST_F(FirmwareEndToEnd, FinalWaitSwallowsKeysUntilSpace) {
-  ProcessSpec spec = Tool(ECUPROG_PATH);
-  spec.steps = {{"Press space to exit", "abc\n"}, {"", " ", 0.5}};
-  ProcessResult result = RunProcess(spec);
+  ProcessSetup setup = Tool(ECUPROG_PATH);
+  setup.steps = {{"Press space to exit", "abc\n"}, {"", " ", 0.5}};
+  ProcessResult result = RunProcess(setup);
   ASSERT_FALSE(result.timedOut);
   EXPECT_EQ(result.stepsDone, 2u) << "ended before the space";
   EXPECT_EQ(result.exitCode, 1);
@@ -75,11 +75,11 @@ TEST_F(FirmwareEndToEnd, FinalWaitSwallowsKeysUntilSpace) {
 }
 
 TEST_F(FirmwareEndToEnd, TerminalClosedDuringFinalWaitEndsTheRun) {
-  ProcessSpec spec = Tool(ECUPROG_PATH);
-  spec.steps = {{"Press space to exit", "x"}};
-  spec.hangUpAfterSteps = true;
-  spec.timeoutSeconds = 10;
-  ProcessResult result = RunProcess(spec);
+  ProcessSetup setup = Tool(ECUPROG_PATH);
+  setup.steps = {{"Press space to exit", "x"}};
+  setup.hangUpAfterSteps = true;
+  setup.timeoutSeconds = 10;
+  ProcessResult result = RunProcess(setup);
   EXPECT_FALSE(result.timedOut);
 }
 

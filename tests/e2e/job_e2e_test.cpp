@@ -35,31 +35,31 @@ class JobEndToEnd : public testing::Test {
   void SetUp() override {
     BuildCrcTable();
     bench_ = folder_.path() + "/bench";
-    ProcessSpec setup = Sim({"--register"});
+    ProcessSetup setup = Sim({"--register"});
     ASSERT_EQ(RunProcess(setup).exitCode, 0);
     ASSERT_EQ(RunProcess(Sim({"--make-bench", bench_, "--instant"})).exitCode,
               0);
   }
-  ProcessSpec Sim(std::vector<std::string> arguments) {
-    ProcessSpec spec;
-    spec.argv = {ECUPROG_SIM_PATH};
-    spec.argv.insert(spec.argv.end(), arguments.begin(), arguments.end());
-    spec.environment = Environment();
-    spec.terminal = false;
-    return spec;
+  ProcessSetup Sim(std::vector<std::string> arguments) {
+    ProcessSetup setup;
+    setup.argv = {ECUPROG_SIM_PATH};
+    setup.argv.insert(setup.argv.end(), arguments.begin(), arguments.end());
+    setup.environment = Environment();
+    setup.terminal = false;
+    return setup;
   }
   std::vector<std::pair<std::string, std::string>> Environment() {
     return {{"ECUPROG_COM_REGISTRY", folder_.path() + "/registry"},
             {"ECUPROG_SIM_BENCH", bench_}};
   }
   // The operator types the serial number at the question and then a space.
-  ProcessSpec Job(const std::string& serial) {
-    ProcessSpec spec;
-    spec.argv = {ECUPROG_PATH};
-    spec.environment = Environment();
-    spec.steps = {{"you wish to program : ", serial + "\n"},
+  ProcessSetup Job(const std::string& serial) {
+    ProcessSetup setup;
+    setup.argv = {ECUPROG_PATH};
+    setup.environment = Environment();
+    setup.steps = {{"you wish to program : ", serial + "\n"},
                   {"Press space to exit", " "}};
-    return spec;
+    return setup;
   }
   void AddFault(SimFault fault) {
     SimBench bench = LoadBench(bench_);
@@ -128,7 +128,7 @@ TEST_F(JobEndToEnd, ProgramsTheReadyUnit) {
 
 TEST_F(JobEndToEnd, AServerThatDiesEndsTheRunWithinSeconds) {
   // Killed from outside while the operator is being asked.
-  ProcessSpec killed = Job("4711");
+  ProcessSetup killed = Job("4711");
   killed.steps[0].action = KillChildren;
   killed.timeoutSeconds = 15;
   ProcessResult result = RunProcess(killed);
@@ -156,11 +156,11 @@ TEST_F(JobEndToEnd, AServerThatDiesEndsTheRunWithinSeconds) {
 }
 
 TEST_F(JobEndToEnd, TheSerialNumberMayComeThroughAPipe) {
-  ProcessSpec spec = Job("");
-  spec.pipeInput = true;
-  spec.input = "  04711\n";
-  spec.steps = {{"Press space to exit", " "}};
-  ProcessResult result = RunProcess(spec);
+  ProcessSetup setup = Job("");
+  setup.pipeInput = true;
+  setup.input = "  04711\n";
+  setup.steps = {{"Press space to exit", " "}};
+  ProcessResult result = RunProcess(setup);
   ASSERT_FALSE(result.timedOut);
   EXPECT_EQ(result.exitCode, 0) << result.output;
 }
@@ -169,12 +169,12 @@ TEST_F(JobEndToEnd, AnswersThatAreNoSerialNumberEndTheRunCleanly) {
   // 4294971607 is 4711 plus 2 to the 32nd: it must not wrap onto the unit.
   for (const char* answer : {"", "garbage\n", "4294971607\n", "\n\n\n"}) {
     SCOPED_TRACE(answer);
-    ProcessSpec spec = Job("");
-    spec.terminal = false;
-    spec.pipeInput = true;
-    spec.input = answer;
-    spec.steps.clear();
-    ProcessResult result = RunProcess(spec);
+    ProcessSetup setup = Job("");
+    setup.terminal = false;
+    setup.pipeInput = true;
+    setup.input = answer;
+    setup.steps.clear();
+    ProcessResult result = RunProcess(setup);
     ASSERT_FALSE(result.timedOut);
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_NE(result.output.find("THAT SERIAL NUMBER IS NOT IN THE LIST OF "

@@ -17,16 +17,16 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-[[noreturn]] void ExecChild(const ProcessSpec& spec, int inputFd) {
+[[noreturn]] void ExecChild(const ProcessSetup& setup, int inputFd) {
   if (inputFd >= 0) {
     dup2(inputFd, STDIN_FILENO);
     close(inputFd);
   }
-  for (const auto& [name, value] : spec.environment) {
+  for (const auto& [name, value] : setup.environment) {
     setenv(name.c_str(), value.c_str(), 1);
   }
   std::vector<char*> argv;
-  for (const std::string& arg : spec.argv) {
+  for (const std::string& arg : setup.argv) {
     argv.push_back(const_cast<char*>(arg.c_str()));
   }
   argv.push_back(nullptr);
@@ -78,21 +78,21 @@ std::string WithoutCarriageReturns(const std::string& text) {
   return out;
 }
 
-ProcessResult RunProcess(const ProcessSpec& spec) {
+ProcessResult RunProcess(const ProcessSetup& setup) {
   ProcessResult result;
   int inputPipe[2] = {-1, -1};
-  if (spec.pipeInput && pipe(inputPipe) != 0) return result;
+  if (setup.pipeInput && pipe(inputPipe) != 0) return result;
 
   int outputFd = -1;
   pid_t child;
-  if (spec.terminal) {
+  if (setup.terminal) {
     winsize size{};
     size.ws_row = 40;
     size.ws_col = 200;
     child = forkpty(&outputFd, nullptr, nullptr, &size);
     if (child == 0) {
       if (inputPipe[1] >= 0) close(inputPipe[1]);
-      ExecChild(spec, inputPipe[0]);
+      ExecChild(setup, inputPipe[0]);
     }
   } else {
     int outputPipe[2];
@@ -107,21 +107,21 @@ ProcessResult RunProcess(const ProcessSpec& spec) {
       if (inputPipe[1] >= 0) close(inputPipe[1]);
       int input = inputPipe[0];
       if (input < 0) input = open("/dev/null", O_RDONLY);
-      ExecChild(spec, input);
+      ExecChild(setup, input);
     }
     close(outputPipe[1]);
     outputFd = outputPipe[0];
   }
   if (inputPipe[0] >= 0) {
     close(inputPipe[0]);
-    WriteAll(inputPipe[1], spec.input);
+    WriteAll(inputPipe[1], setup.input);
     close(inputPipe[1]);
   }
 
   Clock::time_point start = Clock::now();
   Clock::time_point deadline =
       start + std::chrono::milliseconds(
-                  static_cast<long>(spec.timeoutSeconds * 1000));
+                  static_cast<long>(setup.timeoutSeconds * 1000));
   size_t step = 0;
   size_t searchFrom = 0;
   bool hungUp = false;
@@ -147,20 +147,20 @@ ProcessResult RunProcess(const ProcessSpec& spec) {
     } else if (outputFd < 0) {
       usleep(5000);
     }
-    while (step < spec.steps.size() && !hungUp) {
-      size_t at = result.output.find(spec.steps[step].waitFor, searchFrom);
+    while (step < setup.steps.size() && !hungUp) {
+      size_t at = result.output.find(setup.steps[step].waitFor, searchFrom);
       if (at == std::string::npos) break;
-      searchFrom = at + spec.steps[step].waitFor.size();
-      usleep(static_cast<useconds_t>(spec.steps[step].pauseSeconds * 1e6));
+      searchFrom = at + setup.steps[step].waitFor.size();
+      usleep(static_cast<useconds_t>(setup.steps[step].pauseSeconds * 1e6));
       if (waitpid(child, &status, WNOHANG) == child) {
         exited = true;
         break;
       }
-      if (spec.steps[step].action) spec.steps[step].action(child);
-      if (outputFd >= 0) WriteAll(outputFd, spec.steps[step].send);
+      if (setup.steps[step].action) setup.steps[step].action(child);
+      if (outputFd >= 0) WriteAll(outputFd, setup.steps[step].send);
       ++step;
     }
-    if (spec.hangUpAfterSteps && step == spec.steps.size() && !hungUp &&
+    if (setup.hangUpAfterSteps && step == setup.steps.size() && !hungUp &&
         outputFd >= 0) {
       usleep(100000);
       close(outputFd);

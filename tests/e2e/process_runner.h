@@ -24,7 +24,7 @@ struct TerminalStep {
   std::function<void(int pid)> action;
 };
 
-struct ProcessSpec {
+struct ProcessSetup {
   std::vector<std::string> argv;
   std::vector<std::pair<std::string, std::string>> environment;
   /// true: a pseudo-terminal is the program's controlling terminal and its
@@ -56,6 +56,6 @@ void KillChildren(int pid);
 /// The output with the terminal's carriage returns taken out.
 std::string WithoutCarriageReturns(const std::string& text);
 
-ProcessResult RunProcess(const ProcessSpec& spec);
+ProcessResult RunProcess(const ProcessSetup& setup);
 
 #endif  // ECUPROG_TESTS_E2E_PROCESS_RUNNER_H
