@@ -1,44 +1,17 @@
 // One opened unit: hands out the programming interfaces of its two flash
 // regions to an identity with sufficient access.
+#include "server/unused_entries.h"
 #include "sim/sim_object.h"
 #include "sim/sim_objects.h"
 
 namespace {
 
-class SimDevice : public SimObject<DeviceInterface> {
+class SimDevice : public SimObject<DeviceInterfaceUnused> {
  public:
   SimDevice(std::shared_ptr<SimState> state, size_t unitIndex)
       : SimObject(state, SimObjectKind::kDevice, IID_DeviceInterface,
                   state->unit(unitIndex).name),
         unitIndex_(unitIndex) {}
-
-  HRESULT STDMETHODCALLTYPE Unused3() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Unused4() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Unused5() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Unused6() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Unused7() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Unused8() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Unused9() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Unused10() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Unused11() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Unused12() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Unused13() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Unused14() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Unused15() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Unused16() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Unused17() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Unused18() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Unused19() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Unused20() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Unused21() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Unused22() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Unused23() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Unused24() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Unused25() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Unused26() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Unused27() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Unused28() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Unused30() override { return E_NOTIMPL; }
 
   HRESULT STDMETHODCALLTYPE
   GetCodeProgrammer(USHORT unitKeyA, USHORT identityId,

@@ -2,6 +2,7 @@
 // on the region's flash file as the real part would.
 #include <cstring>
 
+#include "server/unused_entries.h"
 #include "sim/sim_arrays.h"
 #include "sim/sim_object.h"
 #include "sim/sim_objects.h"
@@ -10,7 +11,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-class SimProgrammer : public SimObject<ProgrammingInterface> {
+class SimProgrammer : public SimObject<ProgrammingInterfaceUnused> {
  public:
   SimProgrammer(std::shared_ptr<SimState> state, size_t unitIndex,
                 SimRegion region)
@@ -21,8 +22,6 @@ class SimProgrammer : public SimObject<ProgrammingInterface> {
         unitIndex_(unitIndex),
         region_(region),
         flash_(*state->Flash(unitIndex, region)) {}
-
-  HRESULT STDMETHODCALLTYPE Unused4() override { return E_NOTIMPL; }
 
   HRESULT STDMETHODCALLTYPE AcquireGroup(ULONG groupKey, REFGUID groupId,
                                          GroupTicket* ticket,

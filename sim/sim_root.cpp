@@ -1,6 +1,7 @@
 // The root object: versions, profile, detection, identities and names.
 #include <cstring>
 
+#include "server/unused_entries.h"
 #include "sim/sim_arrays.h"
 #include "sim/sim_object.h"
 #include "sim/sim_objects.h"
@@ -13,18 +14,11 @@ constexpr LONG kIdentitiesFirst = 0;
 constexpr LONG kIdentitiesSecond = 0;
 constexpr LONG kIdentitiesThird = 1;
 
-class SimRoot : public SimObject<ProgrammingServer> {
+class SimRoot : public SimObject<ProgrammingServerUnused> {
  public:
   explicit SimRoot(std::shared_ptr<SimState> state)
       : SimObject(std::move(state), SimObjectKind::kRoot, IID_ProgrammingServer,
                   "") {}
-
-  HRESULT STDMETHODCALLTYPE Unused3() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Unused4() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Unused6() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Unused7() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Unused8() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Unused12() override { return E_NOTIMPL; }
 
   HRESULT STDMETHODCALLTYPE GetIdentities(USHORT unitKeyA, USHORT unitKeyB,
                                           LONG first, LONG second, LONG third,

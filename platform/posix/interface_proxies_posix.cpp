@@ -11,6 +11,7 @@
 #include "platform/posix/interface_proxies.h"
 #include "platform/posix/value_marshal.h"
 #include "server/server_interfaces.h"
+#include "server/unused_entries.h"
 
 namespace com_posix {
 
@@ -39,7 +40,7 @@ capnp::Data::Reader BytesOf(const void* value, size_t size) {
   return capnp::Data::Reader(static_cast<const capnp::byte*>(value), size);
 }
 
-class ProgrammingInterfaceProxy final : public ::ProgrammingInterface,
+class ProgrammingInterfaceProxy final : public ProgrammingInterfaceUnused,
                                         private ProxyBase {
  public:
   ProgrammingInterfaceProxy(com_marshal::ProgrammingInterface::Client target,
@@ -74,8 +75,6 @@ class ProgrammingInterfaceProxy final : public ::ProgrammingInterface,
           return static_cast<HRESULT>(response.getResult());
         });
   }
-
-  HRESULT STDMETHODCALLTYPE Unused4() override { return E_NOTIMPL; }
 
   HRESULT STDMETHODCALLTYPE StartErase(ULONG startAddress, ULONG length,
                                        USHORT* status) override {
@@ -129,7 +128,8 @@ class ProgrammingInterfaceProxy final : public ::ProgrammingInterface,
   std::unique_ptr<com_marshal::ProgrammingInterface::Client> target_;
 };
 
-class DeviceInterfaceProxy final : public ::DeviceInterface, private ProxyBase {
+class DeviceInterfaceProxy final : public DeviceInterfaceUnused,
+                                   private ProxyBase {
  public:
   DeviceInterfaceProxy(com_marshal::DeviceInterface::Client target,
                        Connection* connection)
@@ -143,33 +143,6 @@ class DeviceInterfaceProxy final : public ::DeviceInterface, private ProxyBase {
   }
   ULONG STDMETHODCALLTYPE AddRef() override { return AddRefProxy(); }
   ULONG STDMETHODCALLTYPE Release() override { return ReleaseProxy(); }
-
-  HRESULT STDMETHODCALLTYPE Unused3() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Unused4() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Unused5() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Unused6() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Unused7() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Unused8() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Unused9() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Unused10() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Unused11() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Unused12() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Unused13() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Unused14() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Unused15() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Unused16() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Unused17() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Unused18() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Unused19() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Unused20() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Unused21() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Unused22() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Unused23() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Unused24() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Unused25() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Unused26() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Unused27() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Unused28() override { return E_NOTIMPL; }
 
   HRESULT STDMETHODCALLTYPE
   GetCodeProgrammer(USHORT unitKeyA, USHORT identityId,
@@ -185,8 +158,6 @@ class DeviceInterfaceProxy final : public ::DeviceInterface, private ProxyBase {
         },
         [&](auto& response) { return TakeProgrammer(response, code); });
   }
-
-  HRESULT STDMETHODCALLTYPE Unused30() override { return E_NOTIMPL; }
 
   HRESULT STDMETHODCALLTYPE
   GetStoreProgrammer(USHORT unitKeyA, USHORT identityId,
@@ -218,7 +189,7 @@ class DeviceInterfaceProxy final : public ::DeviceInterface, private ProxyBase {
   std::unique_ptr<com_marshal::DeviceInterface::Client> target_;
 };
 
-class ProgrammingServerProxy final : public ::ProgrammingServer,
+class ProgrammingServerProxy final : public ProgrammingServerUnused,
                                      private ProxyBase {
  public:
   ProgrammingServerProxy(com_marshal::ProgrammingServer::Client target,
@@ -233,9 +204,6 @@ class ProgrammingServerProxy final : public ::ProgrammingServer,
   }
   ULONG STDMETHODCALLTYPE AddRef() override { return AddRefProxy(); }
   ULONG STDMETHODCALLTYPE Release() override { return ReleaseProxy(); }
-
-  HRESULT STDMETHODCALLTYPE Unused3() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Unused4() override { return E_NOTIMPL; }
 
   HRESULT STDMETHODCALLTYPE GetIdentities(USHORT unitKeyA, USHORT unitKeyB,
                                           LONG first, LONG second, LONG third,
@@ -257,10 +225,6 @@ class ProgrammingServerProxy final : public ::ProgrammingServer,
           return FAILED(hr) ? hr : response.getResult();
         });
   }
-
-  HRESULT STDMETHODCALLTYPE Unused6() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Unused7() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Unused8() override { return E_NOTIMPL; }
 
   HRESULT STDMETHODCALLTYPE GetAccessName(USHORT accessLevel,
                                           BSTR* name) override {
@@ -301,8 +265,6 @@ class ProgrammingServerProxy final : public ::ProgrammingServer,
           return static_cast<HRESULT>(response.getResult());
         });
   }
-
-  HRESULT STDMETHODCALLTYPE Unused12() override { return E_NOTIMPL; }
 
   HRESULT STDMETHODCALLTYPE DetectDevices(SAFEARRAY** devices) override {
     if (devices == nullptr) return E_POINTER;

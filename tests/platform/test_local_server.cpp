@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/local_server.h"
+#include "server/unused_entries.h"
 #include "tests/platform/echo_server.h"
 
 namespace {
@@ -76,7 +77,7 @@ class Object : public Interface {
   ULONG references_ = 1;
 };
 
-class EchoProgramming final : public Object<ProgrammingInterface> {
+class EchoProgramming final : public Object<ProgrammingInterfaceUnused> {
  public:
   HRESULT STDMETHODCALLTYPE AcquireGroup(ULONG groupKey, REFGUID groupId,
                                          GroupTicket* ticket,
@@ -92,7 +93,6 @@ class EchoProgramming final : public Object<ProgrammingInterface> {
     *status = static_cast<USHORT>(groupKey);
     return S_OK;
   }
-  HRESULT STDMETHODCALLTYPE Unused4() override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE StartErase(ULONG startAddress, ULONG length,
                                        USHORT* status) override {
     const ULONG recorded[2] = {startAddress, length};
@@ -119,40 +119,13 @@ class EchoProgramming final : public Object<ProgrammingInterface> {
   const IID& Own() const override { return IID_ProgrammingInterface; }
 };
 
-class EchoDevice final : public Object<DeviceInterface> {
+class EchoDevice final : public Object<DeviceInterfaceUnused> {
  public:
-  HRESULT STDMETHODCALLTYPE Unused3() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Unused4() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Unused5() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Unused6() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Unused7() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Unused8() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Unused9() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Unused10() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Unused11() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Unused12() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Unused13() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Unused14() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Unused15() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Unused16() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Unused17() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Unused18() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Unused19() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Unused20() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Unused21() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Unused22() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Unused23() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Unused24() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Unused25() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Unused26() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Unused27() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Unused28() override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE
   GetCodeProgrammer(USHORT unitKeyA, USHORT identityId,
                     ProgrammingInterface** code) override {
     return Give(unitKeyA, identityId, code);
   }
-  HRESULT STDMETHODCALLTYPE Unused30() override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE
   GetStoreProgrammer(USHORT unitKeyA, USHORT identityId,
                      ProgrammingInterface** store) override {
@@ -173,10 +146,8 @@ class EchoDevice final : public Object<DeviceInterface> {
   }
 };
 
-class EchoServer final : public Object<ProgrammingServer> {
+class EchoServer final : public Object<ProgrammingServerUnused> {
  public:
-  HRESULT STDMETHODCALLTYPE Unused3() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Unused4() override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE GetIdentities(USHORT vartype, USHORT count,
                                           LONG lower, LONG shape, LONG result,
                                           SAFEARRAY** identities) override {
@@ -190,9 +161,6 @@ class EchoServer final : public Object<ProgrammingServer> {
     }
     return result;
   }
-  HRESULT STDMETHODCALLTYPE Unused6() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Unused7() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Unused8() override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE GetAccessName(USHORT level, BSTR* name) override {
     switch (level) {
       case echo_server::kEmptyName:
@@ -219,7 +187,6 @@ class EchoServer final : public Object<ProgrammingServer> {
     RecordArray(profile);
     return profile == nullptr ? S_FALSE : S_OK;
   }
-  HRESULT STDMETHODCALLTYPE Unused12() override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE DetectDevices(SAFEARRAY** devices) override {
     if (g_last.null) return S_OK;
     const size_t size = g_last.vt == VT_UI2 || g_last.vt == VT_I2   ? 2
