@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "fuzz/array_fault.h"
 #include "fuzz/fuzz_check.h"
 #include "server/com_ref.h"
 #include "server/select_device.h"
@@ -33,38 +34,12 @@ const std::set<std::string>& Messages() {
   return messages;
 }
 
-// The fault DetectDevices answers with; mostly the array as the input
-// gives it, its length set once the array is known.
-SimFault DetectFault(FuzzedDataProvider& input) {
-  SimFault fault;
-  fault.operation = "DetectDevices";
-  switch (input.ConsumeIntegralInRange(0, 7)) {
-    case 5:
-      fault.action = FaultAction::kEmptyOutput;
-      break;
-    case 6: {
-      static const int64_t kTypes[] = {2, 3, 16, 17, 18, 19};
-      fault.action = FaultAction::kWrongElementType;
-      fault.value = input.PickValueInArray(kTypes);
-      break;
-    }
-    case 7:
-      fault.action = FaultAction::kResultCode;
-      fault.value = input.ConsumeIntegral<uint32_t>();
-      break;
-    default:
-      fault.action = FaultAction::kBadLength;
-      break;
-  }
-  return fault;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzedDataProvider input(data, size);
   const std::string target = input.ConsumeBool() ? "W17" : "W3";
-  SimFault fault = DetectFault(input);
+  SimFault fault = ArrayFault(input, "DetectDevices");
   const std::string answer = input.ConsumeRandomLengthString(32);
   std::vector<uint8_t> array = input.ConsumeBytes<uint8_t>(kMaxArrayBytes);
   if (fault.action == FaultAction::kBadLength) {

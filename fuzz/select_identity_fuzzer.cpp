@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "fuzz/array_fault.h"
 #include "fuzz/fuzz_check.h"
 #include "server/com_ref.h"
 #include "server/select_identity.h"
@@ -38,27 +39,10 @@ SimName ConsumeName(FuzzedDataProvider& input, bool* known) {
   return input.ConsumeRandomLengthString(bench_limits::kMaxNameBytes);
 }
 
-SimFault ArrayFault(FuzzedDataProvider& input, size_t words) {
-  SimFault fault;
-  fault.operation = "GetIdentities";
-  switch (input.ConsumeIntegralInRange(0, 7)) {
-    case 5:
-      fault.action = FaultAction::kEmptyOutput;
-      break;
-    case 6: {
-      static const int64_t kTypes[] = {2, 3, 16, 17, 18, 19};
-      fault.action = FaultAction::kWrongElementType;
-      fault.value = input.PickValueInArray(kTypes);
-      break;
-    }
-    case 7:
-      fault.action = FaultAction::kResultCode;
-      fault.value = input.ConsumeIntegral<uint32_t>();
-      break;
-    default:  // the array as the input gives it
-      fault.action = FaultAction::kBadLength;
-      fault.value = static_cast<int64_t>(words);
-      break;
+SimFault IdentityFault(FuzzedDataProvider& input, size_t words) {
+  SimFault fault = ArrayFault(input, "GetIdentities");
+  if (fault.action == FaultAction::kBadLength) {
+    fault.value = static_cast<int64_t>(words);
   }
   return fault;
 }
@@ -102,7 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
 
   SimBench bench;
-  bench.faults = {ArrayFault(input, words.size())};
+  bench.faults = {IdentityFault(input, words.size())};
   AddNameFault(input, "GetIdentityName", &bench.faults);
   AddNameFault(input, "GetAccessName", &bench.faults);
   for (size_t at = 0; at + 3 <= words.size(); at += 3) {
