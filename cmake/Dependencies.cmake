@@ -36,3 +36,35 @@ else()
   pkg_check_modules(CRYPTOPP REQUIRED IMPORTED_TARGET libcrypto++)
   add_library(ecuprog::cryptopp ALIAS PkgConfig::CRYPTOPP)
 endif()
+
+# Linux: the tool is linked statically. Finding and relocating the shared
+# Crypto++, Cap'n Proto and C++ libraries at every start cost the tool more
+# CPU time than a whole job's own work. The sanitizer and fuzzing builds
+# cannot link statically and keep the shared libraries.
+option(ECUPROG_STATIC_TOOL "Link the ecuprog executable statically (Linux)" ON)
+set(ECUPROG_STATIC_LINK_OPTIONS "")
+if(ECUPROG_STATIC_TOOL AND NOT WIN32 AND NOT ECUPROG_SANITIZE AND NOT ECUPROG_FUZZ)
+  set(static_found TRUE)
+  foreach(lib capnp-rpc capnp kj-async kj crypto++)
+    find_library(ECUPROG_${lib}_STATIC NAMES lib${lib}.a)
+    if(NOT ECUPROG_${lib}_STATIC)
+      set(static_found FALSE)
+    endif()
+  endforeach()
+  if(static_found)
+    # Cap'n Proto's package file keeps the library it finds in these cache
+    # entries, so the archives are put there before it looks.
+    foreach(lib capnp-rpc capnp kj-async kj)
+      set(CapnProto_${lib}_IMPORTED_LOCATION "${ECUPROG_${lib}_STATIC}"
+        CACHE FILEPATH "Cap'n Proto's ${lib} library" FORCE)
+    endforeach()
+    set_property(TARGET PkgConfig::CRYPTOPP PROPERTY
+      INTERFACE_LINK_LIBRARIES "${ECUPROG_crypto++_STATIC}")
+    # The linker notes that Cap'n Proto's host-name lookup would need glibc's
+    # shared name-service modules; the tool connects by socket pair only and
+    # never looks up a name.
+    set(ECUPROG_STATIC_LINK_OPTIONS -static)
+  else()
+    message(STATUS "Static Crypto++/Cap'n Proto archives not found: ecuprog is linked to the shared libraries")
+  endif()
+endif()
