@@ -104,7 +104,7 @@ class ProgrammingInterfaceProxy final : public ProgrammingInterfaceUnused,
           auto request = target_->programRegionRequest();
           request.setStartAddress(startAddress);
           request.setLength(length);
-          WriteArray(data, request.initData());
+          WriteArray(data, request.initData(), /*borrow=*/true);
           return request.send();
         },
         [&](auto& response) { return TakeStatus(response, status); });
@@ -258,7 +258,7 @@ class ProgrammingServerProxy final : public ProgrammingServerUnused,
     return Call(
         [&] {
           auto request = target_->setProfileRequest();
-          WriteArray(profile, request.initProfile());
+          WriteArray(profile, request.initProfile(), /*borrow=*/true);
           return request.send();
         },
         [&](auto& response) {

@@ -63,8 +63,11 @@ SAFEARRAY* SafeArrayCreate(VARTYPE vt, UINT dims, SAFEARRAYBOUND* bounds) {
 
   auto* allocation = new (std::nothrow) ArrayAllocation{};
   if (allocation == nullptr) return nullptr;
-  // An empty array still gets a data block, so pvData is never null.
-  void* data = std::calloc(bytes == 0 ? 1 : static_cast<size_t>(bytes), 1);
+  // An empty array still gets a data block, so pvData is never null. The
+  // block is padded with zeros to whole 8-byte words: a message that refers
+  // to the bytes instead of copying them carries whole words.
+  const size_t padded = static_cast<size_t>((bytes + 7) / 8 * 8);
+  void* data = std::calloc(padded == 0 ? 8 : padded, 1);
   if (data == nullptr) {
     delete allocation;
     return nullptr;

@@ -18,8 +18,11 @@ constexpr HRESULT kBadStubData = static_cast<HRESULT>(0x800706F7);
 /// largest array that can be made.
 capnp::ReaderOptions ReceiveOptions();
 
-/// Copies an array (or its absence) into a message; the array is untouched.
-void WriteArray(SAFEARRAY* array, com_marshal::Array::Builder out);
+/// Puts an array (or its absence) into a message; the array is untouched.
+/// With `borrow` the message refers to the array's bytes instead of holding
+/// a copy: the array must outlive the message (a call's argument does).
+void WriteArray(SAFEARRAY* array, com_marshal::Array::Builder out,
+                bool borrow = false);
 
 /// A new array equal to the one in the message (null when it held none).
 /// kBadStubData when the message holds no array this side could make,

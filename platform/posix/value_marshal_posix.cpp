@@ -2,6 +2,8 @@
 // faithfully, even when it is not what the interface promises (another
 // element type, a length that is no whole number of records), since judging
 // that is the caller's business.
+#include <capnp/orphan.h>
+
 #include <cstring>
 
 #include "platform/posix/value_marshal.h"
@@ -17,7 +19,10 @@ capnp::ReaderOptions ReceiveOptions() {
   return options;
 }
 
-void WriteArray(SAFEARRAY* array, com_marshal::Array::Builder out) {
+constexpr size_t kBorrowedArrayBytes = 64 * 1024;
+
+void WriteArray(SAFEARRAY* array, com_marshal::Array::Builder out,
+                bool borrow) {
   VARTYPE vt = VT_EMPTY;
   if (array == nullptr || array->cDims != 1 ||
       FAILED(SafeArrayGetVartype(array, &vt))) {
@@ -30,8 +35,19 @@ void WriteArray(SAFEARRAY* array, com_marshal::Array::Builder out) {
   value.setLowerBound(bound.lLbound);
   value.setElementCount(bound.cElements);
   const size_t bytes = size_t{bound.cElements} * array->cbElements;
-  value.setElements(capnp::Data::Reader(
-      static_cast<const capnp::byte*>(array->pvData), bytes));
+  const capnp::Data::Reader elements(
+      static_cast<const capnp::byte*>(array->pvData), bytes);
+  // Only a large array is worth a segment of its own; an empty one cannot
+  // have one.
+  if (borrow && bytes >= kBorrowedArrayBytes) {
+    // The message refers to the array's own bytes; SafeArrayCreate pads
+    // them to whole words, as the message will show them.
+    value.adoptElements(
+        capnp::Orphanage::getForMessageContaining(value).referenceExternalData(
+            elements));
+  } else {
+    value.setElements(elements);
+  }
 }
 
 HRESULT ReadArray(com_marshal::Array::Reader in, SAFEARRAY** array) {

@@ -1,4 +1,5 @@
 #include <capnp/message.h>
+#include <capnp/serialize.h>
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -20,18 +21,23 @@ SAFEARRAY* Patterned(VARTYPE vt, LONG lower, ULONG count) {
   return array;
 }
 
-// Sends an array through a message and back, as the two ends would.
-HRESULT CrossArray(SAFEARRAY* array, SAFEARRAY** copy) {
+// Sends an array through a message, as the bytes on the channel, and back,
+// as the two ends would. A borrowed array is read from where it lies, in
+// whole words.
+HRESULT CrossArray(SAFEARRAY* array, SAFEARRAY** copy, bool borrow = false) {
   capnp::MallocMessageBuilder message;
   auto root = message.initRoot<com_marshal::Array>();
-  com_posix::WriteArray(array, root);
-  return com_posix::ReadArray(root.asReader(), copy);
+  com_posix::WriteArray(array, root, borrow);
+  kj::Array<capnp::word> wire = capnp::messageToFlatArray(message);
+  capnp::FlatArrayMessageReader received(wire, com_posix::ReceiveOptions());
+  return com_posix::ReadArray(received.getRoot<com_marshal::Array>(), copy);
 }
 
 struct ArrayCase {
   VARTYPE vt;
   LONG lower;
   ULONG count;
+  bool borrow = false;
 };
 
 class ArrayCrossingTest : public testing::TestWithParam<ArrayCase> {};
@@ -41,7 +47,7 @@ TEST_P(ArrayCrossingTest, ArrivesEqualAndSeparate) {
       Patterned(GetParam().vt, GetParam().lower, GetParam().count);
   ASSERT_NE(array, nullptr);
   SAFEARRAY* copy = nullptr;
-  ASSERT_EQ(CrossArray(array, &copy), S_OK);
+  ASSERT_EQ(CrossArray(array, &copy, GetParam().borrow), S_OK);
   ASSERT_NE(copy, nullptr);
   EXPECT_NE(copy, array);
   EXPECT_NE(copy->pvData, array->pvData);
@@ -63,7 +69,13 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(ArrayCase{VT_UI1, 0, 1256 * 2 + 5}, ArrayCase{VT_I1, 3, 4},
                     ArrayCase{VT_UI2, 0, 7}, ArrayCase{VT_I2, -1, 2},
                     ArrayCase{VT_UI4, 0, 3}, ArrayCase{VT_I4, 100, 1},
-                    ArrayCase{VT_UI1, 0, 0}));
+                    ArrayCase{VT_UI1, 0, 0},
+                    // Borrowed: a code image's length (not whole words), a
+                    // profile's, and an array too small to be worth it.
+                    ArrayCase{VT_UI1, 0, 451052, true},
+                    ArrayCase{VT_UI1, 0, 251736, true},
+                    ArrayCase{VT_UI2, 2, 40001, true},
+                    ArrayCase{VT_UI1, 0, 100, true}));
 
 TEST(ArrayCrossingTest, NullStaysNullAndLockedArraysCrossUnlocked) {
   SAFEARRAY* copy = reinterpret_cast<SAFEARRAY*>(1);
