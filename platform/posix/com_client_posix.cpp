@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/posix/coalescing_stream.h"
 #include "platform/posix/com_client.h"
 #include "platform/posix/server_launch.h"
 #include "platform/posix/value_marshal.h"
@@ -89,9 +90,10 @@ void ClientRuntime::Stop() {
 }
 
 Connection* ClientRuntime::Open(int fd, pid_t pid) {
-  kj::Own<kj::AsyncIoStream> stream = io_.lowLevelProvider->wrapSocketFd(
-      fd, kj::LowLevelAsyncIoProvider::TAKE_OWNERSHIP |
-              kj::LowLevelAsyncIoProvider::ALREADY_CLOEXEC);
+  kj::Own<kj::AsyncIoStream> stream =
+      kj::heap<CoalescingStream>(io_.lowLevelProvider->wrapSocketFd(
+          fd, kj::LowLevelAsyncIoProvider::TAKE_OWNERSHIP |
+                  kj::LowLevelAsyncIoProvider::ALREADY_CLOEXEC));
   connections_.push_back(
       std::make_unique<Connection>(io_, kj::mv(stream), pid));
   return connections_.back().get();
