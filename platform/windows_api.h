@@ -15,6 +15,8 @@
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
+// Needs windows.h first.
+#include <mmsystem.h>
 #include <objbase.h>
 #include <oleauto.h>
 #include <rpc.h>

@@ -19,12 +19,29 @@ LONGLONG Now() {
   return count.QuadPart;
 }
 
+// Sleep's resolution at one millisecond while it lasts. Windows' default
+// timer tick (15.6 ms) would stretch every pause to a whole tick, and the
+// end of an erase would be noticed up to a tick late.
+class FineTimer {
+ public:
+  FineTimer() : granted_(timeBeginPeriod(1) == TIMERR_NOERROR) {}
+  ~FineTimer() {
+    if (granted_) timeEndPeriod(1);
+  }
+  FineTimer(const FineTimer&) = delete;
+  FineTimer& operator=(const FineTimer&) = delete;
+
+ private:
+  bool granted_;
+};
+
 // Polls a running erase until it is no longer busy. The pause between
 // polls grows so that a long erase does not keep the server and a core
 // busy, and stays short enough that the end is noticed within a few
 // milliseconds.
 void WaitForErase(const FlashRegion& region, const ErasePolling& polling,
                   USHORT* status) {
+  FineTimer fineTimer;
   DWORD pause = polling.firstPauseMs;
   DWORD waited = 0;
   do {

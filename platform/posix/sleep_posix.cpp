@@ -9,3 +9,7 @@ void Sleep(DWORD milliseconds) {
   while (nanosleep(&remaining, &remaining) != 0 && errno == EINTR) {
   }
 }
+
+MMRESULT timeBeginPeriod(UINT) { return TIMERR_NOERROR; }
+
+MMRESULT timeEndPeriod(UINT) { return TIMERR_NOERROR; }

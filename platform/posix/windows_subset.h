@@ -190,4 +190,11 @@ BOOL QueryPerformanceFrequency(LARGE_INTEGER* frequency);
 BOOL QueryPerformanceCounter(LARGE_INTEGER* count);
 void Sleep(DWORD milliseconds);
 
+// The resolution of Sleep. The POSIX timers are already fine enough, so
+// asking for a finer one changes nothing here.
+typedef UINT MMRESULT;
+#define TIMERR_NOERROR 0
+MMRESULT timeBeginPeriod(UINT period);
+MMRESULT timeEndPeriod(UINT period);
+
 #endif  // ECUPROG_PLATFORM_POSIX_WINDOWS_SUBSET_H

@@ -17,7 +17,7 @@ foreign=()
 for dll in "${dlls[@]}"; do
   case "${dll,,}" in
     kernel32.dll | user32.dll | advapi32.dll | msvcrt.dll | ucrtbase.dll | \
-    ole32.dll | oleaut32.dll | rpcrt4.dll | ws2_32.dll | bcrypt.dll | \
+    ole32.dll | oleaut32.dll | rpcrt4.dll | winmm.dll | ws2_32.dll | bcrypt.dll | \
     shell32.dll | api-ms-win-*.dll) ;;
     *) foreign+=("$dll") ;;
   esac
