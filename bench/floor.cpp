@@ -1,54 +1,18 @@
 #include "bench/floor.h"
 
-#include <cryptopp/zlib.h>
-
 #include <algorithm>
-#include <cstring>
 #include <ctime>
-#include <memory>
 #include <vector>
 
-#include "blocks/code_image.h"
-#include "blocks/image_resource.h"
-#include "blocks/profile_block.h"
+#include "bench/floor_work.h"
 
 namespace {
 
 double g_floorSeconds = 0;
 
-const ImageResourceMessages kMessages = {"NOT FOUND", "TOO SMALL",
-                                         "CANNOT LOAD", "CANNOT LOCK"};
-
 }  // namespace
 
-uint64_t ReadPass(const uint8_t* bytes, size_t length) {
-  uint64_t sum = 0;
-  size_t i = 0;
-  for (; i + 8 <= length; i += 8) {
-    uint64_t word;
-    std::memcpy(&word, bytes + i, sizeof word);
-    sum ^= word;
-  }
-  for (; i < length; ++i) sum ^= bytes[i];
-  return sum;
-}
-
-void RunFloorOnce() {
-  static const ImageResource code =
-      LoadImageResource(kCodeResourceId, kMessages);
-  static const ImageResource profile =
-      LoadImageResource(kProfileResourceId, kMessages);
-  CryptoPP::ZlibDecompressor inflater;
-  inflater.PutMessageEnd(code.bytes, code.size);
-  const size_t length = static_cast<size_t>(inflater.MaxRetrievable());
-  std::unique_ptr<uint8_t[]> image(new uint8_t[length]);
-  inflater.Get(image.get(), length);
-  for (int pass = 0; pass < 3; ++pass) {
-    benchmark::DoNotOptimize(ReadPass(image.get(), length));
-    benchmark::ClobberMemory();
-  }
-  benchmark::DoNotOptimize(ReadPass(profile.bytes, profile.size));
-}
+void RunFloorOnce() { benchmark::DoNotOptimize(DoFloorWork()); }
 
 double OwnCpuSeconds() {
   timespec now;

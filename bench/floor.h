@@ -8,9 +8,6 @@
 
 #include <benchmark/benchmark.h>
 
-#include <cstddef>
-#include <cstdint>
-
 /// One floor's worth of work, once.
 void RunFloorOnce();
 
@@ -26,9 +23,5 @@ double OwnCpuSeconds();
 /// Reports `cpuSecondsPerIteration` as counters: "cpu_ms" and "x_floor",
 /// its ratio to the floor.
 void ReportAgainstFloor(benchmark::State& state, double cpuSecondsPerIteration);
-
-/// Reads every byte of `bytes` once and returns something that depends on
-/// all of them, so that the read cannot be left out.
-uint64_t ReadPass(const uint8_t* bytes, size_t length);
 
 #endif  // ECUPROG_BENCH_FLOOR_H
