@@ -52,9 +52,12 @@ struct SimUnit {
   std::string modelName;
   uint16_t bootBranch = 0;
   uint16_t bootVersion = 0;
-  /// Used only when the code flash is not simulated; otherwise the flash
-  /// decides (see SimBench::readyState).
-  uint16_t unitState = 0;
+  /// What the unit shows at detection. Without simulated flash it is the
+  /// state (0 when not given). With simulated flash the unit's boot code
+  /// judges its code flash at every start and reset: bootable code makes it
+  /// ready (SimBench::readyState); otherwise it shows this state when given,
+  /// SimBench::notReadyState when not.
+  std::optional<uint16_t> unitState;
   int32_t serialNumber = 0;
   uint16_t unitKeyA = 0;
   uint16_t unitKeyB = 0;
@@ -128,9 +131,12 @@ struct SimBench {
   uint16_t versionMinor = 5;
 
   /// The state a unit with simulated flash shows when its code flash holds
-  /// a valid code block for its model, and when it does not.
+  /// a valid code block for its model, and when it does not. A unit whose
+  /// boot code finds no bootable code waits in it for new code: a candidate
+  /// for programming that shows no code release (1000), which is what lets
+  /// a job cut short be run again.
   uint16_t readyState = 1001;
-  uint16_t notReadyState = 900;
+  uint16_t notReadyState = 1000;
 
   std::map<uint16_t, SimName> accessLevelNames;
   /// Keyed by (identityGroup, identityId).

@@ -215,15 +215,17 @@ SimUnit ReadUnit(const json& value, const std::string& where) {
                                 U16Field{"unitKeyB", &unit.unitKeyB}}) {
     if (const json* v = f.Get(field.key)) *field.to = U16(*v, f.At(field.key));
   }
-  bool namesCondition = false;
+  if (const json* v = f.Get("unitState")) {
+    unit.unitState = U16(*v, f.At("unitState"));
+  }
+  bool namesRelease = false;
   for (const U16Field& field :
-       {U16Field{"unitState", &unit.unitState},
-        U16Field{"unitCodeBranch", &unit.unitCodeBranch},
+       {U16Field{"unitCodeBranch", &unit.unitCodeBranch},
         U16Field{"unitCodeVersion", &unit.unitCodeVersion},
         U16Field{"unitCodeRevision", &unit.unitCodeRevision}}) {
     if (const json* v = f.Get(field.key)) {
       *field.to = U16(*v, f.At(field.key));
-      namesCondition = true;
+      namesRelease = true;
     }
   }
   if (const json* v = f.Get("serialNumber")) {
@@ -256,10 +258,10 @@ SimUnit ReadUnit(const json& value, const std::string& where) {
     unit.rawRecord = Hex(*v, f.At("rawRecord"));
   }
   f.Finish();
-  if (namesCondition && !unit.codeFlashFile.empty()) {
+  if (namesRelease && !unit.codeFlashFile.empty()) {
     Refuse(where,
-           "unitState and the unit's code release come from its code flash; "
-           "leave them out or give no flash files");
+           "the unit's code release comes from its code flash; leave it out "
+           "or give no flash files");
   }
   return unit;
 }
@@ -470,8 +472,10 @@ ordered UnitJson(const SimUnit& unit) {
   j["modelName"] = unit.modelName;
   j["bootBranch"] = unit.bootBranch;
   j["bootVersion"] = unit.bootVersion;
+  if (unit.unitState || !unit.flashSimulated()) {
+    j["unitState"] = unit.unitState.value_or(0);
+  }
   if (!unit.flashSimulated()) {
-    j["unitState"] = unit.unitState;
     j["unitCodeBranch"] = unit.unitCodeBranch;
     j["unitCodeVersion"] = unit.unitCodeVersion;
     j["unitCodeRevision"] = unit.unitCodeRevision;

@@ -87,6 +87,9 @@ SimBench MakeDefaultBench(const std::string& folder, BenchTiming timing) {
 
   SimUnit blank =
       Unit("w3-bay4", 4, "W3", 4713, 1, 38, "Engine test cell 4, new board");
+  // Not released for programming: its boot code says so while its code
+  // flash is blank, where a unit would otherwise wait for new code (1000).
+  blank.unitState = 900;
   blank.identities = {{1, 0, 0}, {2, 12, 2}};
   SimulateFlash(blank, timing);
 

@@ -5,7 +5,8 @@
 //             to choose; identities (1,7,1), (1,0,0) and (2,12,2)
 //   w3-bay2   W3 without a serial number (state 700)
 //   w3-bay3   W3 with bad boot code (state 90)
-//   w3-bay4   W3, serial 4713, blank code flash: not ready
+//   w3-bay4   W3, serial 4713, blank code flash, not released for
+//             programming (state 900): not ready
 //   w17-bay5  W17, serial 4715, holds code 1.301.2: ready, another model
 #ifndef ECUPROG_SIM_DEFAULT_BENCH_H
 #define ECUPROG_SIM_DEFAULT_BENCH_H

@@ -3,6 +3,7 @@
 #include "server/unused_entries.h"
 #include "sim/sim_object.h"
 #include "sim/sim_objects.h"
+#include "sim/unit_rules.h"
 
 namespace {
 
@@ -47,18 +48,11 @@ class SimDevice : public SimObject<DeviceInterfaceUnused> {
     return SimState::Result(fault);
   }
 
-  // The unit gives its flash only to its own key and to an identity with
-  // sufficient access (level 0); a unit without simulated flash has none
-  // to give.
+  // A unit without simulated flash has none to give.
   bool Granted(USHORT unitKeyA, USHORT identityId) const {
     if (state_->Flash(unitIndex_, SimRegion::kCode) == nullptr) return false;
-    if (state_->Record(unitIndex_).unitKeyA() != unitKeyA) return false;
-    for (const SimIdentity& identity : state_->unit(unitIndex_).identities) {
-      if (identity.identityId == identityId && identity.accessLevel == 0) {
-        return true;
-      }
-    }
-    return false;
+    return GrantsProgrammer(state_->unit(unitIndex_),
+                            state_->Record(unitIndex_), unitKeyA, identityId);
   }
 
   size_t unitIndex_;

@@ -6,6 +6,7 @@
 #include "sim/sim_arrays.h"
 #include "sim/sim_object.h"
 #include "sim/sim_objects.h"
+#include "sim/unit_rules.h"
 
 namespace {
 
@@ -54,12 +55,9 @@ class SimProgrammer : public SimObject<ProgrammingInterfaceUnused> {
     if (status == nullptr) return E_POINTER;
     if (AnswersStatus(fault, status)) return S_OK;
     std::optional<SimState::Erase>& erase = RunningErase();
-    if (!groupHeld_) {
-      *status = kSimStatusNoGroup;
-    } else if (erase) {
-      *status = kSimStatusBusy;
-    } else if (!flash_.Contains(startAddress, length)) {
-      *status = kSimStatusRefused;
+    const USHORT refusal = Refusal(startAddress, length);
+    if (refusal != kStatusDone) {
+      *status = refusal;
     } else if (flash_.IsErased(startAddress, length)) {
       *status = kStatusDone;  // already blank: nothing to erase
     } else {
@@ -118,17 +116,15 @@ class SimProgrammer : public SimObject<ProgrammingInterfaceUnused> {
     if (AnswersStatus(fault, status)) return S_OK;
     // Real flash only clears bits: writing over data that is not erased
     // would corrupt it, so the part refuses and writes nothing.
-    const bool writable = groupHeld_ && !RunningErase() &&
-                          flash_.Contains(startAddress, length) &&
-                          flash_.IsErased(startAddress, length);
+    const USHORT refusal = Refusal(startAddress, length);
+    const bool writable =
+        refusal == kStatusDone && flash_.IsErased(startAddress, length);
     if (Dies(fault)) {
       if (writable) flash_.Write(startAddress, bytes.data(), length / 2);
       return state_->ExitNow();
     }
-    if (!groupHeld_) {
-      *status = kSimStatusNoGroup;
-    } else if (RunningErase()) {
-      *status = kSimStatusBusy;
+    if (refusal != kStatusDone) {
+      *status = refusal;
     } else if (!writable) {
       *status = kSimStatusRefused;
     } else {
@@ -164,6 +160,11 @@ class SimProgrammer : public SimObject<ProgrammingInterfaceUnused> {
 
   std::optional<SimState::Erase>& RunningErase() {
     return state_->RunningErase(unitIndex_, region_);
+  }
+
+  USHORT Refusal(uint32_t start, uint32_t length) {
+    return FlashRangeRefusal(flash_, {groupHeld_, RunningErase().has_value()},
+                             start, length);
   }
 
   // A status fault answers its value and the call does nothing else.

@@ -5,6 +5,7 @@
 #include "sim/sim_arrays.h"
 #include "sim/sim_object.h"
 #include "sim/sim_objects.h"
+#include "sim/unit_rules.h"
 
 namespace {
 
@@ -35,15 +36,15 @@ class SimRoot : public SimObject<ProgrammingServerUnused> {
         third != kIdentitiesThird) {
       return E_INVALIDARG;
     }
-    // An unknown unit has no identities.
+    // Keys that are not one unit's pair name nobody whose identities could
+    // be told: the server refuses them.
+    if (unit >= state_->unitCount()) return E_INVALIDARG;
     std::vector<uint8_t> words;
-    if (unit < state_->unitCount()) {
-      for (const SimIdentity& identity : state_->unit(unit).identities) {
-        for (uint16_t value : {identity.identityGroup, identity.identityId,
-                               identity.accessLevel}) {
-          words.push_back(static_cast<uint8_t>(value));
-          words.push_back(static_cast<uint8_t>(value >> 8));
-        }
+    for (const SimIdentity& identity : state_->unit(unit).identities) {
+      for (uint16_t value : {identity.identityGroup, identity.identityId,
+                             identity.accessLevel}) {
+        words.push_back(static_cast<uint8_t>(value));
+        words.push_back(static_cast<uint8_t>(value >> 8));
       }
     }
     return AnswerSimArray(fault, VT_UI2, words, identities);
@@ -151,10 +152,7 @@ class SimRoot : public SimObject<ProgrammingServerUnused> {
   // by the address and keys inside it.
   size_t UnitByKeys(USHORT unitKeyA, USHORT unitKeyB) const {
     for (size_t i = 0; i < state_->unitCount(); ++i) {
-      const DeviceRecord record = state_->Record(i);
-      if (record.unitKeyA() == unitKeyA && record.unitKeyB() == unitKeyB) {
-        return i;
-      }
+      if (HasKeys(state_->Record(i), unitKeyA, unitKeyB)) return i;
     }
     return kNoUnit;
   }

@@ -144,7 +144,7 @@ void SimState::Restart(size_t unitIndex) {
   runtime.erase[0].reset();
   runtime.erase[1].reset();
   if (!runtime.code) {
-    runtime.condition = {unit.unitState, unit.unitCodeBranch,
+    runtime.condition = {unit.unitState.value_or(0), unit.unitCodeBranch,
                          unit.unitCodeVersion, unit.unitCodeRevision};
     return;
   }
@@ -154,7 +154,8 @@ void SimState::Restart(size_t unitIndex) {
     runtime.condition = {bench_.readyState, release->branch, release->version,
                          release->revision};
   } else {
-    runtime.condition = {bench_.notReadyState, 0, 0, 0};
+    runtime.condition = {unit.unitState.value_or(bench_.notReadyState), 0, 0,
+                         0};
   }
 }
 

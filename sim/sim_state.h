@@ -71,7 +71,8 @@ class SimState {
  public:
   /// Starts the server on `bench`: validates it, creates missing flash
   /// files erased, and lets every unit with simulated flash judge its code
-  /// flash. Throws BenchError.
+  /// flash, as at power-up: a job cut short before its reset shows what its
+  /// flash holds now at the next start. Throws BenchError.
   explicit SimState(SimBench bench);
 
   const SimBench& bench() const { return bench_; }

@@ -40,8 +40,9 @@ TEST(BenchJson, LeftOutFieldsTakeTheirDefaults) {
   EXPECT_EQ(bench.versionMajor, 1);
   EXPECT_EQ(bench.versionMinor, 5);
   EXPECT_EQ(bench.readyState, 1001);
+  EXPECT_EQ(bench.notReadyState, 1000);
   ASSERT_EQ(bench.units.size(), 1u);
-  EXPECT_EQ(bench.units[0].unitState, 0);
+  EXPECT_FALSE(bench.units[0].unitState.has_value());
   EXPECT_FALSE(bench.units[0].flashSimulated());
   EXPECT_TRUE(bench.faults.empty());
 }
@@ -120,8 +121,8 @@ INSTANTIATE_TEST_SUITE_P(
                 "storeFlash": "z"}]})",
                 "is used twice"},
         Refusal{R"({"units": [{"name": "a", "codeFlash": "x",
-                "storeFlash": "y", "unitState": 1001}]})",
-                "come from its code flash"},
+                "storeFlash": "y", "unitCodeVersion": 462}]})",
+                "comes from its code flash"},
         Refusal{R"({"units": [{"name": "a", "identities": [[1, 2]]}]})",
                 "identities[0]: expected [identityGroup, identityId"},
         Refusal{R"({"units": [{"name": "a", "rawRecord": "00"}]})",

@@ -183,13 +183,6 @@ TEST_F(SimRootTest, IdentitiesAreTheUnitsTriples) {
                                              0, 0, 1}));
 }
 
-TEST_F(SimRootTest, IdentitiesOfAnUnknownUnitAreNone) {
-  Start();
-  SAFEARRAY* identities = nullptr;
-  ASSERT_EQ(root_->GetIdentities(0xDEAD, 0xBEEF, 0, 0, 1, &identities), S_OK);
-  EXPECT_EQ(TakeArray(identities).count, 0);
-}
-
 TEST_F(SimRootTest, IdentitiesRefuseOtherConstants) {
   Start();
   SAFEARRAY* identities = nullptr;
