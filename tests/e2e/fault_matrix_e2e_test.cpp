@@ -4,13 +4,11 @@
 // as far as the job got and no further.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
-
 #include "blocks/block_crc.h"
 #include "sim/bench_json.h"
 #include "sim/default_bench.h"
 #include "sim/temp_folder.h"
+#include "tests/e2e/job_checks.h"
 #include "tests/e2e/process_runner.h"
 
 namespace {
@@ -68,11 +66,6 @@ const MatrixRow kRows[] = {
     {"ResetDevice", std::nullopt, 1, false, Reached::kStoreRegion},
 };
 
-std::vector<uint8_t> ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
-
 class FaultMatrix : public testing::TestWithParam<FaultAction> {};
 
 TEST_P(FaultMatrix, EveryCallOfAJobMayFail) {
@@ -95,8 +88,8 @@ TEST_P(FaultMatrix, EveryCallOfAJobMayFail) {
     if (action == FaultAction::kResultCode) {
       value = int64_t{static_cast<int32_t>(0x80004005)};
     }
-    bench.faults = {{row.operation, row.region, row.call, action, value,
-                     row.during}};
+    bench.faults = {
+        {row.operation, row.region, row.call, action, value, row.during}};
     SaveBench(bench);
     std::string codeFile = benchFolder + "/w3-bay1-code.bin";
     std::string storeFile = benchFolder + "/w3-bay1-store.bin";

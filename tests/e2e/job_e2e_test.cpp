@@ -1,34 +1,17 @@
 // Whole programming jobs: the built tool against the simulated server in
 // its own process, started through the tool's COM activation.
-#include <cryptopp/zlib.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <ctime>
-#include <fstream>
-#include <iterator>
 
 #include "blocks/block_crc.h"
-#include "blocks/block_header.h"
 #include "sim/bench_json.h"
 #include "sim/temp_folder.h"
+#include "tests/e2e/job_checks.h"
 #include "tests/e2e/process_runner.h"
 
 namespace {
-
-std::vector<uint8_t> ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
-
-std::vector<uint8_t> EmbeddedCodeImage() {
-  std::vector<uint8_t> stream =
-      ReadFile(std::string(ECUPROG_SOURCE_DIR) + "/resources/w3_code.zlib");
-  CryptoPP::ZlibDecompressor inflater;
-  inflater.PutMessageEnd(stream.data(), stream.size());
-  std::vector<uint8_t> image(inflater.MaxRetrievable());
-  inflater.Get(image.data(), image.size());
-  return image;
-}
 
 class JobEndToEnd : public testing::Test {
  protected:
@@ -58,7 +41,7 @@ class JobEndToEnd : public testing::Test {
     setup.argv = {ECUPROG_PATH};
     setup.environment = Environment();
     setup.steps = {{"you wish to program : ", serial + "\n"},
-                  {"Press space to exit", " "}};
+                   {"Press space to exit", " "}};
     return setup;
   }
   void AddFault(SimFault fault) {
@@ -78,47 +61,25 @@ TEST_F(JobEndToEnd, ProgramsTheReadyUnit) {
   ASSERT_FALSE(result.timedOut) << result.output;
   EXPECT_EQ(result.exitCode, 0);
   std::string output = WithoutCarriageReturns(result.output);
-  for (const char* expected : {
-           "\nReady to program W3 firmware release 1.463.1\n"
-           "Found : W3#4711 (",
-           "Found : W3 (NO SERIAL NUMBER) BootV1.40 NOT READY FOR CODE "
-           "PROGRAMMING\n",
-           "(BAD BOOT CODE) NOT READY FOR CODE PROGRAMMING\n",
-           "Please enter the serial number of the device you wish to program "
-           ": 4711\nAccess as ",
-           "\nCode flash erase ... ",
-           "\nCode flash program ... complete (",
-           "\nStore flash erase ... ",
-           "\nStore flash program ... complete (",
-           "\nReset request ... accepted\nPROGRAMMING SUCCESSFUL\n"
-           "Press space to exit\n"}) {
+  for (const char* expected :
+       {"\nReady to program W3 firmware release 1.463.1\n"
+        "Found : W3#4711 (",
+        "Found : W3 (NO SERIAL NUMBER) BootV1.40 NOT READY FOR CODE "
+        "PROGRAMMING\n",
+        "(BAD BOOT CODE) NOT READY FOR CODE PROGRAMMING\n",
+        "Please enter the serial number of the device you wish to program "
+        ": 4711\nAccess as ",
+        "\nCode flash erase ... ", "\nCode flash program ... complete (",
+        "\nStore flash erase ... ", "\nStore flash program ... complete (",
+        "\nReset request ... accepted\nPROGRAMMING SUCCESSFUL\n"
+        "Press space to exit\n"}) {
     EXPECT_NE(output.find(expected), std::string::npos)
-        << "missing: " << expected << "\nin:\n" << output;
+        << "missing: " << expected << "\nin:\n"
+        << output;
   }
 
-  // The code flash holds the restamped image: intact, stamped within the
-  // run, and otherwise the image the tool carries.
-  std::vector<uint8_t> image = EmbeddedCodeImage();
-  std::vector<uint8_t> code = ReadFile(bench_ + "/w3-bay1-code.bin");
-  ASSERT_GE(code.size(), image.size());
-  code.resize(image.size());
-  EXPECT_EQ(BlockCrc(code.data(), code.size() / 4), 0u);
-  BlockHeader header(code.data() + kCodeHeaderOffset);
-  EXPECT_GE(header.programTime(), before);
-  EXPECT_LE(header.programTime(), after);
-  for (size_t i = 0; i < image.size(); ++i) {
-    bool stamped = (i >= 308 && i < 312) || i >= image.size() - 4;
-    if (!stamped && code[i] != image[i]) {
-      ADD_FAILURE() << "code flash differs at " << i;
-      break;
-    }
-  }
-  // The store flash holds the profile byte for byte.
-  std::vector<uint8_t> profile =
-      ReadFile(std::string(ECUPROG_SOURCE_DIR) + "/resources/w3_profile.bin");
-  std::vector<uint8_t> store = ReadFile(bench_ + "/w3-bay1-store.bin");
-  ASSERT_GE(store.size(), profile.size());
-  EXPECT_TRUE(std::equal(profile.begin(), profile.end(), store.begin()));
+  ExpectRestampedImage(ReadFile(bench_ + "/w3-bay1-code.bin"), before, after);
+  ExpectProfile(ReadFile(bench_ + "/w3-bay1-store.bin"));
 
   // The unit now reports the release it was given.
   ProcessResult again = RunProcess(Job("4711"));
@@ -144,14 +105,14 @@ TEST_F(JobEndToEnd, AServerThatDiesEndsTheRunWithinSeconds) {
   result = RunProcess(Job("4711"));
   ASSERT_FALSE(result.timedOut);
   EXPECT_EQ(result.exitCode, 1);
-  EXPECT_NE(WithoutCarriageReturns(result.output)
-                .find("Code flash program ... ERROR COMMUNICATING WITH SERVER\n"),
-            std::string::npos)
+  EXPECT_NE(
+      WithoutCarriageReturns(result.output)
+          .find("Code flash program ... ERROR COMMUNICATING WITH SERVER\n"),
+      std::string::npos)
       << result.output;
   // The store flash was never touched.
   std::vector<uint8_t> store = ReadFile(bench_ + "/w3-bay1-store.bin");
-  std::vector<uint8_t> profile =
-      ReadFile(std::string(ECUPROG_SOURCE_DIR) + "/resources/w3_profile.bin");
+  std::vector<uint8_t> profile = EmbeddedProfile();
   EXPECT_FALSE(std::equal(profile.begin(), profile.end(), store.begin()));
 }
 

@@ -45,29 +45,59 @@ void WriteAll(int fd, const std::string& text) {
 
 }  // namespace
 
-void KillChildren(int pid) {
+namespace {
+
+// The state letter and parent of process `pid` from /proc; false when it
+// is gone.
+bool ProcessStat(int pid, char* state, int* parent) {
+  const std::string path = "/proc/" + std::to_string(pid) + "/stat";
+  FILE* stat = std::fopen(path.c_str(), "r");
+  if (!stat) return false;
+  bool read = false;
+  // pid (comm) state ppid: the name may hold blanks, so skip to its end.
+  char line[512] = {};
+  if (std::fgets(line, sizeof(line), stat)) {
+    const char* close = std::strrchr(line, ')');
+    read = close && std::sscanf(close + 1, " %c %d", state, parent) == 2;
+  }
+  std::fclose(stat);
+  return read;
+}
+
+}  // namespace
+
+std::vector<int> ChildrenOf(int pid) {
+  std::vector<int> children;
   DIR* proc = opendir("/proc");
-  if (!proc) return;
+  if (!proc) return children;
   while (dirent* entry = readdir(proc)) {
     int candidate = std::atoi(entry->d_name);
-    if (candidate <= 0) continue;
-    std::string path = std::string("/proc/") + entry->d_name + "/stat";
-    FILE* stat = std::fopen(path.c_str(), "r");
-    if (!stat) continue;
-    int ownPid = 0, parent = 0;
     char state = 0;
-    // pid (comm) state ppid: the name may hold blanks, so skip to its end.
-    char line[512] = {};
-    if (std::fgets(line, sizeof(line), stat)) {
-      const char* close = std::strrchr(line, ')');
-      if (close && std::sscanf(close + 1, " %c %d", &state, &parent) == 2) {
-        ownPid = candidate;
-      }
+    int parent = 0;
+    if (candidate > 0 && ProcessStat(candidate, &state, &parent) &&
+        parent == pid) {
+      children.push_back(candidate);
     }
-    std::fclose(stat);
-    if (ownPid && parent == pid) kill(ownPid, SIGKILL);
   }
   closedir(proc);
+  return children;
+}
+
+void KillChildren(int pid) {
+  for (int child : ChildrenOf(pid)) kill(child, SIGKILL);
+}
+
+bool WaitUntilGone(int pid, double seconds) {
+  const Clock::time_point deadline =
+      Clock::now() +
+      std::chrono::milliseconds(static_cast<long>(seconds * 1000));
+  for (;;) {
+    char state = 0;
+    int parent = 0;
+    if (!ProcessStat(pid, &state, &parent) || state == 'Z') return true;
+    if (Clock::now() >= deadline) return false;
+    usleep(10000);
+  }
 }
 
 std::string WithoutCarriageReturns(const std::string& text) {
@@ -120,8 +150,8 @@ ProcessResult RunProcess(const ProcessSetup& setup) {
 
   Clock::time_point start = Clock::now();
   Clock::time_point deadline =
-      start + std::chrono::milliseconds(
-                  static_cast<long>(setup.timeoutSeconds * 1000));
+      start +
+      std::chrono::milliseconds(static_cast<long>(setup.timeoutSeconds * 1000));
   size_t step = 0;
   size_t searchFrom = 0;
   bool hungUp = false;
@@ -180,8 +210,7 @@ ProcessResult RunProcess(const ProcessSetup& setup) {
     result.output.append(buffer, static_cast<size_t>(n));
   }
   if (outputFd >= 0) close(outputFd);
-  result.seconds =
-      std::chrono::duration<double>(Clock::now() - start).count();
+  result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
   if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
   if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
   return result;

@@ -43,15 +43,22 @@ struct ProcessSetup {
 
 struct ProcessResult {
   bool timedOut = false;
-  int exitCode = -1;    // -1 when killed by a signal
+  int exitCode = -1;  // -1 when killed by a signal
   int signal = 0;
-  std::string output;   // terminal or pipe output, echo included
-  double seconds = 0;   // from start to exit
+  std::string output;    // terminal or pipe output, echo included
+  double seconds = 0;    // from start to exit
   size_t stepsDone = 0;  // steps typed before the program ended
 };
 
-/// Kills every process whose parent is `pid` (the servers it started).
+/// The processes whose parent is `pid` (the servers it started).
+std::vector<int> ChildrenOf(int pid);
+
+/// Kills every process whose parent is `pid`.
 void KillChildren(int pid);
+
+/// Waits up to `seconds` for the process `pid` to have ended (gone, or a
+/// zombie); true when it has.
+bool WaitUntilGone(int pid, double seconds);
 
 /// The output with the terminal's carriage returns taken out.
 std::string WithoutCarriageReturns(const std::string& text);
