@@ -43,10 +43,6 @@ void WriteAll(int fd, const std::string& text) {
   }
 }
 
-}  // namespace
-
-namespace {
-
 // The state letter and parent of process `pid` from /proc; false when it
 // is gone.
 bool ProcessStat(int pid, char* state, int* parent) {
