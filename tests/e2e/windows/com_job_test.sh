@@ -82,8 +82,11 @@ echo "--- the server ending in the middle of programming the code flash"
 bench="$work/bench-exit"
 wine_run "$sim" --make-bench "$(windows_path "$bench")" --instant ||
   fail "no bench"
-sed -i 's/"faults": \[\]/"faults": [{"operation": "ProgramRegion", "region": "code", "call": 1, "action": "exit", "value": 1, "during": true}]/' \
-  "$bench/bench.json"
+no_faults='"faults": []'
+fault='"faults": [{"operation": "ProgramRegion", "region": "code", "call": 1, "action": "exit", "value": 1, "during": true}]'
+# Replaces the text $2 by $3 in the file $1, both taken literally.
+replace_in() { local text; text=$(<"$1"); printf '%s\n' "${text/"$2"/"$3"}" >"$1"; }
+replace_in "$bench/bench.json" "$no_faults" "$fault"
 grep -q '"during": true' "$bench/bench.json" || fail "the fault was not added"
 cp "$bench/w3-bay1-store.bin" "$work/store-before.bin"
 ECUPROG_SIM_BENCH=$(windows_path "$bench")
@@ -93,6 +96,35 @@ bash "$here/expect_run.sh" --exit 1 --input $'4711\n' "${listing[@]}" \
   -- "$ecuprog"
 cmp -s "$bench/w3-bay1-store.bin" "$work/store-before.bin" ||
   fail "the store flash was touched"
+expect_no_server
+
+echo "--- the same job again: the unit waits in its boot code for new code"
+replace_in "$bench/bench.json" "$fault" "$no_faults"
+grep -q '"during"' "$bench/bench.json" && fail "the fault was not taken out"
+before=$(date +%s)
+bash "$here/expect_run.sh" --exit 0 --input $'4711\n' \
+  "${listing[@]/ CodeV1.462.7/}" \
+  --match "Code flash program \.\.\. complete \([0-9.]+secs\)" \
+  --match "Store flash erase \.\.\. (erasing \.\.\. )?complete \([0-9.]+secs\)" \
+  --match "Store flash program \.\.\. complete \([0-9.]+secs\)" \
+  --line "Reset request ... accepted" \
+  --line "PROGRAMMING SUCCESSFUL" \
+  --line "Press space to exit" \
+  -- "$ecuprog"
+after=$(date +%s)
+expect_no_server
+wine_run "$flash_check" "$(windows_path "$code")" "$(windows_path "$profile")" \
+  "$(windows_path "$bench/w3-bay1-code.bin")" \
+  "$(windows_path "$bench/w3-bay1-store.bin")" "$before" "$after" ||
+  fail "the recovered unit's flash is not as programmed"
+# The units' lines (the first 16 arguments of the listing) with the new
+# release, and no unit chosen.
+units=("${listing[@]:0:16}")
+bash "$here/expect_run.sh" --exit 1 --input $'0\n' \
+  "${units[@]/CodeV1.462.7/CodeV1.463.1}" \
+  --line "Please enter the serial number of the device you wish to program : THAT SERIAL NUMBER IS NOT IN THE LIST OF DEVICES FOUND" \
+  --line "Press space to exit" \
+  -- "$ecuprog"
 
 echo "--- unregistered: the device maker's server (not installed) is asked again"
 wine_run "$sim" --unregister || fail "the simulator cannot be unregistered"
@@ -106,4 +138,4 @@ bash "$here/expect_run.sh" --exit 1 \
   --line "ERROR COMMUNICATING WITH SERVER" \
   --line "Press space to exit" \
   -- "$ecuprog"
-echo "ok: the whole job through COM, a server that ends, and unregistering"
+echo "ok: the whole job through COM, a server that ends, the job run again, and unregistering"
