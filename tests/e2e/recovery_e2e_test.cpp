@@ -75,7 +75,7 @@ const Cut kCuts[] = {
 void PrintTo(const Cut& cut, std::ostream* out) { *out << cut.name; }
 
 // Steps long enough for a kill to land inside them, short enough for CI.
-constexpr uint32_t kStepMs = 200;
+constexpr uint32_t kStepMs = 300;
 
 class Recovery : public testing::TestWithParam<Cut> {
  protected:
