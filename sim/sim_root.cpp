@@ -36,8 +36,8 @@ class SimRoot : public SimObject<ProgrammingServerUnused> {
         third != kIdentitiesThird) {
       return E_INVALIDARG;
     }
-    // Keys that are not one unit's pair name nobody whose identities could
-    // be told: the server refuses them.
+    // A unit's identities are told to its own pair of keys only; keys that
+    // are no unit's pair are refused.
     if (unit >= state_->unitCount()) return E_INVALIDARG;
     std::vector<uint8_t> words;
     for (const SimIdentity& identity : state_->unit(unit).identities) {
