@@ -33,6 +33,9 @@ TEST(BenchJson, WrittenBenchReadsBackUnchanged) {
   EXPECT_EQ(*read.identityNames.at({1, 0}), "Werkstatt München");
   EXPECT_FALSE(read.identityNames.at({9, 9}).has_value());
   EXPECT_EQ(*read.units[1].rawRecord, std::vector<uint8_t>(1256, 0xA5));
+  // A unit with flash keeps a state of its own only when it was given one.
+  EXPECT_EQ(read.units[3].unitState, std::optional<uint16_t>(900));
+  EXPECT_FALSE(read.units[0].unitState.has_value());
 }
 
 TEST(BenchJson, LeftOutFieldsTakeTheirDefaults) {
