@@ -28,6 +28,28 @@ expect_no_server() {
   fail "the simulator still runs after the job"
 }
 
+# A whole job on $bench choosing 4711, its output the lines given as
+# arguments and then the rest of a successful job; the unit's flash then
+# holds what the program carries, stamped within the run.
+expect_programmed() {
+  local before after
+  before=$(date +%s)
+  bash "$here/expect_run.sh" --exit 0 --input $'4711\n' "$@" \
+    --match "Code flash program \.\.\. complete \([0-9.]+secs\)" \
+    --match "Store flash erase \.\.\. (erasing \.\.\. )?complete \([0-9.]+secs\)" \
+    --match "Store flash program \.\.\. complete \([0-9.]+secs\)" \
+    --line "Reset request ... accepted" \
+    --line "PROGRAMMING SUCCESSFUL" \
+    --line "Press space to exit" \
+    -- "$ecuprog"
+  after=$(date +%s)
+  expect_no_server
+  wine_run "$flash_check" "$(windows_path "$code")" "$(windows_path "$profile")" \
+    "$(windows_path "$bench/w3-bay1-code.bin")" \
+    "$(windows_path "$bench/w3-bay1-store.bin")" "$before" "$after" ||
+    fail "the unit's flash is not as programmed"
+}
+
 rm -rf "$work"
 mkdir -p "$work"
 
@@ -62,21 +84,7 @@ wine_run "$sim" --make-bench "$(windows_path "$bench")" --instant ||
   fail "no bench"
 export ECUPROG_SIM_BENCH
 ECUPROG_SIM_BENCH=$(windows_path "$bench")
-before=$(date +%s)
-bash "$here/expect_run.sh" --exit 0 --input $'4711\n' "${listing[@]}" \
-  --match "Code flash program \.\.\. complete \([0-9.]+secs\)" \
-  --match "Store flash erase \.\.\. (erasing \.\.\. )?complete \([0-9.]+secs\)" \
-  --match "Store flash program \.\.\. complete \([0-9.]+secs\)" \
-  --line "Reset request ... accepted" \
-  --line "PROGRAMMING SUCCESSFUL" \
-  --line "Press space to exit" \
-  -- "$ecuprog"
-after=$(date +%s)
-expect_no_server
-wine_run "$flash_check" "$(windows_path "$code")" "$(windows_path "$profile")" \
-  "$(windows_path "$bench/w3-bay1-code.bin")" \
-  "$(windows_path "$bench/w3-bay1-store.bin")" "$before" "$after" ||
-  fail "the unit's flash is not as programmed"
+expect_programmed "${listing[@]}"
 
 echo "--- the server ending in the middle of programming the code flash"
 bench="$work/bench-exit"
@@ -101,22 +109,7 @@ expect_no_server
 echo "--- the same job again: the unit waits in its boot code for new code"
 replace_in "$bench/bench.json" "$fault" "$no_faults"
 grep -q '"during"' "$bench/bench.json" && fail "the fault was not taken out"
-before=$(date +%s)
-bash "$here/expect_run.sh" --exit 0 --input $'4711\n' \
-  "${listing[@]/ CodeV1.462.7/}" \
-  --match "Code flash program \.\.\. complete \([0-9.]+secs\)" \
-  --match "Store flash erase \.\.\. (erasing \.\.\. )?complete \([0-9.]+secs\)" \
-  --match "Store flash program \.\.\. complete \([0-9.]+secs\)" \
-  --line "Reset request ... accepted" \
-  --line "PROGRAMMING SUCCESSFUL" \
-  --line "Press space to exit" \
-  -- "$ecuprog"
-after=$(date +%s)
-expect_no_server
-wine_run "$flash_check" "$(windows_path "$code")" "$(windows_path "$profile")" \
-  "$(windows_path "$bench/w3-bay1-code.bin")" \
-  "$(windows_path "$bench/w3-bay1-store.bin")" "$before" "$after" ||
-  fail "the recovered unit's flash is not as programmed"
+expect_programmed "${listing[@]/ CodeV1.462.7/}"
 # The units' lines (the first 16 arguments of the listing) with the new
 # release, and no unit chosen.
 units=("${listing[@]:0:16}")
