@@ -6,7 +6,8 @@
 
 #include "platform/windows_api.h"
 
-/// Forward slashes stay as they are: the file calls take both.
+/// Forward slashes stay as they are: the file calls take both. Also any
+/// other UTF-8 text.
 inline std::wstring WidePath(const std::string& path) {
   const int length =
       MultiByteToWideChar(CP_UTF8, 0, path.c_str(), -1, nullptr, 0);

@@ -4,17 +4,13 @@
 
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <thread>
 
 #include "sim/bench_flash.h"
 #include "sim/bench_json.h"
 #include "sim/code_flash_check.h"
 #include "sim/default_bench.h"
-#include "sim/temp_folder.h"
-#include "tests/e2e/process_runner.h"
+#include "tests/e2e/bench_job_test.h"
 
 namespace {
 
@@ -22,36 +18,8 @@ constexpr const char* kRefused =
     "COULD NOT ACQUIRE CODE PROGRAMMING GROUP AT DEVICE\n";
 constexpr const char* kSuccess = "PROGRAMMING SUCCESSFUL\n";
 
-class UnitLockEndToEnd : public testing::Test {
+class UnitLockEndToEnd : public BenchJobTest {
  protected:
-  void SetUp() override {
-    bench_ = folder_.path() + "/bench";
-    ProcessSetup setup = Sim({"--register"});
-    ASSERT_EQ(RunProcess(setup).exitCode, 0);
-    ASSERT_EQ(RunProcess(Sim({"--make-bench", bench_, "--instant"})).exitCode,
-              0);
-  }
-  ProcessSetup Sim(std::vector<std::string> arguments) {
-    ProcessSetup setup;
-    setup.argv = {ECUPROG_SIM_PATH};
-    setup.argv.insert(setup.argv.end(), arguments.begin(), arguments.end());
-    setup.environment = Environment();
-    setup.terminal = false;
-    return setup;
-  }
-  std::vector<std::pair<std::string, std::string>> Environment() {
-    return {{"ECUPROG_COM_REGISTRY", folder_.path() + "/registry"},
-            {"ECUPROG_SIM_BENCH", bench_}};
-  }
-  ProcessSetup Job(const std::string& serial) {
-    ProcessSetup setup;
-    setup.argv = {ECUPROG_PATH};
-    setup.environment = Environment();
-    setup.steps = {{"you wish to program : ", serial + "\n"},
-                   {"Press space to exit", " "}};
-    setup.timeoutSeconds = 60;
-    return setup;
-  }
   // Adds ready W3 units holding the ready unit's code and profile, with
   // serial numbers 4721, 4722, ...; every flash unit erases and programs
   // in `stepMs`.
@@ -92,9 +60,6 @@ class UnitLockEndToEnd : public testing::Test {
         ReadBenchFlash(LoadBench(bench_), unit, SimRegion::kCode), "W3");
     return release && release->version == 463 && release->revision == 1;
   }
-
-  TempFolder folder_;
-  std::string bench_;
 };
 
 TEST_F(UnitLockEndToEnd, ASecondJobOnTheUnitIsRefusedWhileTheFirstCompletes) {
@@ -155,7 +120,11 @@ TEST_F(UnitLockEndToEnd, DISABLED_FourUnitsAtOnceAndInARow) {
   std::vector<ProcessResult> results(serials.size());
   std::vector<std::thread> jobs;
   for (size_t i = 0; i < serials.size(); ++i) {
-    jobs.emplace_back([&, i] { results[i] = RunProcess(Job(serials[i])); });
+    jobs.emplace_back([&, i] {
+      ProcessSetup job = Job(serials[i]);
+      job.timeoutSeconds = 60;
+      results[i] = RunProcess(job);
+    });
   }
   for (std::thread& job : jobs) job.join();
   const double atOnceSeconds = seconds(Clock::now() - atOnce);
