@@ -42,19 +42,20 @@ std::string ParentOf(const std::string& path) {
 }  // namespace
 
 void ReplaceFileContents(const std::string& path, const std::string& contents) {
-  const std::string temporary = Beside(path, "new");
-  {
-    std::unique_ptr<PrivateFile> file =
-        PrivateFile::Open(temporary, PrivateFile::Mode::kCreateNew);
-    const bool written = file &&
-                         file->WriteAt(0, contents.data(), contents.size()) &&
-                         file->Sync();
-    file.reset();
-    if (!written || !RenameOver(temporary, path)) {
-      std::error_code error;
-      fs::remove(temporary, error);
-      throw BenchError(path + ": cannot be written");
-    }
+  std::string temporary;
+  std::unique_ptr<PrivateFile> file;
+  for (int attempt = 0; attempt < 100 && !file; ++attempt) {
+    temporary = Beside(path, "new");
+    file = PrivateFile::Open(temporary, PrivateFile::Mode::kCreateNew);
+  }
+  if (!file) throw BenchError(path + ": cannot be written");
+  const bool written =
+      file->WriteAt(0, contents.data(), contents.size()) && file->Sync();
+  file.reset();
+  if (!written || !RenameOver(temporary, path)) {
+    std::error_code error;
+    fs::remove(temporary, error);
+    throw BenchError(path + ": cannot be written");
   }
   SyncFolder(ParentOf(path));
 }

@@ -91,6 +91,25 @@ TEST_F(UnitLockEndToEnd, ASecondJobOnTheUnitIsRefusedWhileTheFirstCompletes) {
   EXPECT_EQ(third.exitCode, 0) << third.output;
 }
 
+TEST_F(UnitLockEndToEnd, AKilledServerLeavesTheUnitFree) {
+  // Killed while it erases, before the erase has changed the flash.
+  AddReadyUnits(0, 2000);
+  ProcessSetup killed = Job("4711");
+  killed.steps.insert(killed.steps.begin() + 1,
+                      TerminalStep("Code flash erase ... ", ""));
+  killed.steps[1].action = KillChildren;
+  const ProcessResult result = RunProcess(killed);
+  ASSERT_FALSE(result.timedOut);
+  EXPECT_NE(result.output.find("ERROR COMMUNICATING WITH SERVER"),
+            std::string::npos)
+      << result.output;
+
+  AddReadyUnits(0, 0);
+  const ProcessResult again = RunProcess(Job("4711"));
+  EXPECT_EQ(again.exitCode, 0) << again.output;
+  EXPECT_TRUE(HoldsNewRelease(kDefaultReadyUnit));
+}
+
 TEST_F(UnitLockEndToEnd, JobsOnDifferentUnitsRunSideBySide) {
   AddReadyUnits(1, 200);
   ProcessResult other;
