@@ -38,5 +38,13 @@ SimBench OpenBench(const std::string& folder) {
       WriteDefaultBench(building, BenchTiming::kRealistic);
     });
   }
+  const std::string json = folder + "/" + kBenchFileName;
+  std::error_code error;
+  if (std::filesystem::symlink_status(json, error).type() ==
+      std::filesystem::file_type::not_found) {
+    throw BenchError(json +
+                     ": missing, and the folder is not empty, so no default "
+                     "bench is made in it");
+  }
   return LoadBench(folder);
 }

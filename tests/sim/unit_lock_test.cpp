@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "sim/bench_flash.h"
 #include "sim/default_bench.h"
 #include "sim/sim_server.h"
@@ -97,6 +99,15 @@ TEST_F(UnitLockTest, TheUnitIsFreeOnceTheHoldingServerHasEnded) {
   EXPECT_EQ(second.Acquire(second.code.get()), kSimStatusUnitInUse);
   first.End();
   EXPECT_EQ(second.Acquire(second.code.get()), kStatusDone);
+}
+
+TEST_F(UnitLockTest, ALinkInPlaceOfTheLockIsRefusedNotFollowed) {
+  const std::string target = folder_.path() + "/elsewhere";
+  std::filesystem::create_symlink(
+      target, UnitLocks::LockPath(folder_.path() + "/w3-bay1-code.bin"));
+  Job job(bench_, kDefaultReadyUnit);
+  EXPECT_EQ(job.Acquire(job.code.get()), kSimStatusFlashFault);
+  EXPECT_FALSE(std::filesystem::exists(target));
 }
 
 TEST_F(UnitLockTest, AWrongGroupKeyTakesNoUnit) {
