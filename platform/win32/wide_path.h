@@ -22,11 +22,12 @@ inline std::wstring WidePath(const std::string& path) {
 /// reparse point) is refused. INVALID_HANDLE_VALUE when it cannot.
 inline HANDLE OpenWithoutFollowing(const std::string& path, DWORD access,
                                    DWORD disposition) {
-  HANDLE file = CreateFileW(
-      WidePath(path).c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE,
-      /*lpSecurityAttributes=*/nullptr, disposition,
-      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
-      /*hTemplateFile=*/nullptr);
+  HANDLE file =
+      CreateFileW(WidePath(path).c_str(), access,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  /*lpSecurityAttributes=*/nullptr, disposition,
+                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+                  /*hTemplateFile=*/nullptr);
   if (file == INVALID_HANDLE_VALUE) return file;
   BY_HANDLE_FILE_INFORMATION information{};
   if (!GetFileInformationByHandle(file, &information) ||
