@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "server/device_record.h"
+#include "sim/bench_files.h"
 #include "sim/flash_file.h"
 
 using nlohmann::json;
@@ -585,17 +586,8 @@ std::string BenchToJson(const SimBench& bench) {
 void SaveBench(const SimBench& bench) {
   ValidateBench(bench);
   if (bench.folder.empty()) throw BenchError("the bench has no folder");
-  std::error_code error;
-  std::filesystem::create_directories(bench.folder, error);
-  if (error) {
-    throw BenchError(bench.folder +
-                     ": cannot create the bench folder: " + error.message());
-  }
-  const std::string path = bench.folder + "/" + kBenchFileName;
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  file << BenchToJson(bench);
-  file.close();
-  if (!file) throw BenchError(path + ": cannot be written");
+  CreateBenchFolder(bench.folder);
+  ReplaceFileContents(bench.folder + "/" + kBenchFileName, BenchToJson(bench));
   for (const SimUnit& unit : bench.units) {
     if (!unit.flashSimulated()) continue;
     FlashFile(bench.folder + "/" + unit.codeFlashFile, SimRegion::kCode)

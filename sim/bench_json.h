@@ -63,7 +63,8 @@ SimBench LoadBench(const std::string& folder);
 /// The bench as bench.json text; ParseBench reads it back unchanged.
 std::string BenchToJson(const SimBench& bench);
 
-/// Creates the bench folder if needed, writes bench.json and creates the
+/// Creates the bench folder (owner only) if needed, replaces bench.json in
+/// one step (readers see the old bench or the new one) and creates the
 /// flash files that do not exist yet, erased. Throws BenchError.
 void SaveBench(const SimBench& bench);
 

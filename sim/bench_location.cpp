@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "sim/bench_files.h"
 #include "sim/bench_json.h"
 #include "sim/default_bench.h"
 
@@ -30,9 +31,20 @@ std::string BenchFolder(const EnvironmentReader& variable) {
 }
 
 SimBench OpenBench(const std::string& folder) {
+  // Only where there is no bench at all: a bench.json that cannot be read
+  // is refused below, never taken for a missing one and written over.
+  if (IsMissingOrEmptyFolder(folder)) {
+    BuildFolderInPlace(folder, [](const std::string& building) {
+      WriteDefaultBench(building, BenchTiming::kRealistic);
+    });
+  }
+  const std::string json = folder + "/" + kBenchFileName;
   std::error_code error;
-  if (!std::filesystem::exists(folder + "/" + kBenchFileName, error)) {
-    WriteDefaultBench(folder, BenchTiming::kRealistic);
+  if (std::filesystem::symlink_status(json, error).type() ==
+      std::filesystem::file_type::not_found) {
+    throw BenchError(json +
+                     ": missing, and the folder is not empty, so no default "
+                     "bench is made in it");
   }
   return LoadBench(folder);
 }

@@ -1,21 +1,8 @@
 #include "sim/flash_file.h"
 
-#include <cstdio>
 #include <memory>
 
-namespace {
-
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
-
-// Both regions are far below 2 GiB, so offsets fit a long everywhere.
-bool SeekTo(std::FILE* file, uint32_t offset) {
-  return std::fseek(file, static_cast<long>(offset), SEEK_SET) == 0;
-}
-
-}  // namespace
+#include "platform/private_file.h"
 
 FlashFile::FlashFile(std::string path, SimRegion region)
     : path_(std::move(path)),
@@ -23,23 +10,23 @@ FlashFile::FlashFile(std::string path, SimRegion region)
       size_(region == SimRegion::kCode ? kCodeFlashSize : kStoreFlashSize) {}
 
 void FlashFile::Prepare() const {
-  File file(std::fopen(path_.c_str(), "rb"));
+  std::unique_ptr<PrivateFile> file =
+      PrivateFile::Open(path_, PrivateFile::Mode::kRead);
   if (!file) {
-    file.reset(std::fopen(path_.c_str(), "wb"));
-    if (!file) throw BenchError(path_ + ": cannot create the flash file");
+    file = PrivateFile::Open(path_, PrivateFile::Mode::kCreateNew);
+    if (!file) {
+      throw BenchError(path_ +
+                       ": cannot be opened or created as a plain file (a "
+                       "symbolic link is not followed)");
+    }
     std::vector<uint8_t> erased(size_, kErasedByte);
-    if (std::fwrite(erased.data(), 1, erased.size(), file.get()) !=
-            erased.size() ||
-        std::fflush(file.get()) != 0) {
+    if (!file->WriteAt(0, erased.data(), erased.size()) || !file->Sync()) {
       throw BenchError(path_ + ": cannot write the flash file");
     }
     return;
   }
-  if (std::fseek(file.get(), 0, SEEK_END) != 0) {
-    throw BenchError(path_ + ": cannot read the flash file");
-  }
-  const long length = std::ftell(file.get());
-  if (length != static_cast<long>(size_)) {
+  const int64_t length = file->Size();
+  if (length != static_cast<int64_t>(size_)) {
     throw BenchError(path_ + ": holds " + std::to_string(length) +
                      " bytes, a " +
                      (base_ == kCodeFlashBase ? "code" : "store") +
@@ -56,9 +43,9 @@ bool FlashFile::Contains(uint32_t start, uint32_t length) const {
 bool FlashFile::ReadRange(uint32_t start, uint32_t length,
                           std::vector<uint8_t>* bytes) const {
   bytes->assign(length, 0);
-  File file(std::fopen(path_.c_str(), "rb"));
-  if (!file || !SeekTo(file.get(), start - base_)) return false;
-  return std::fread(bytes->data(), 1, length, file.get()) == length;
+  std::unique_ptr<PrivateFile> file =
+      PrivateFile::Open(path_, PrivateFile::Mode::kRead);
+  return file && file->ReadAt(start - base_, bytes->data(), length);
 }
 
 std::vector<uint8_t> FlashFile::ReadAll() const {
@@ -83,12 +70,9 @@ bool FlashFile::Fill(uint32_t start, uint32_t length, uint8_t value) const {
 
 bool FlashFile::Write(uint32_t start, const uint8_t* data,
                       uint32_t length) const {
-  File file(std::fopen(path_.c_str(), "r+b"));
-  if (!file || !SeekTo(file.get(), start - base_)) return false;
-  if (length != 0 && std::fwrite(data, 1, length, file.get()) != length) {
-    return false;
-  }
-  return std::fflush(file.get()) == 0;
+  std::unique_ptr<PrivateFile> file =
+      PrivateFile::Open(path_, PrivateFile::Mode::kReadWrite);
+  return file && file->WriteAt(start - base_, data, length);
 }
 
 void FlashFile::SectorRange(uint32_t start, uint32_t length,

@@ -95,20 +95,23 @@ int Serve(int argc, char** argv) {
                             CLSCTX_LOCAL_SERVER, REGCLS_SINGLEUSE, &cookie);
   factory->Release();
   if (FAILED(result)) return Fail("the class cannot be registered");
-  // The job is over once the client had the server's root and every object
-  // it was handed has been released. The entries are made first, so that
-  // this thread only ever reads counts the serving threads change.
+  // The job is over once the client's request for the server has been
+  // answered and every object it was handed has been released. Served is
+  // read before the counts: once it is set, the first object is already
+  // counted. (Looking only for a live object would miss a job that took
+  // and released everything between two looks, and serve for ever.) The
+  // entries are made first, so that this thread only ever reads counts the
+  // serving threads change.
   const SimObjectKind kinds[] = {SimObjectKind::kRoot, SimObjectKind::kDevice,
                                  SimObjectKind::kCodeProgrammer,
                                  SimObjectKind::kStoreProgrammer};
   SimState& state = server->state();
   for (SimObjectKind kind : kinds) state.CountObject(kind, 0);
-  bool served = false;
   const auto clientHasLetGo = [&] {
+    if (!state.clientServed()) return false;
     int live = 0;
     for (SimObjectKind kind : kinds) live += state.LiveObjects(kind);
-    served = served || live > 0;
-    return served && live == 0;
+    return live == 0;
   };
   const int code = ServeLocalServer(argc, argv, clientHasLetGo);
   CoRevokeClassObject(cookie);

@@ -10,6 +10,7 @@
 
 #include "platform/win32/classes_root.h"
 #include "platform/win32/idl/proxy_clsid.h"
+#include "platform/win32/wide_path.h"
 #include "server/server_interfaces.h"
 #include "sim/server_host.h"
 
@@ -34,16 +35,6 @@ std::wstring InterfaceKey(const IID& iid) {
   wchar_t text[40] = {};
   StringFromGUID2(iid, text, 40);
   return std::wstring(L"Interface\\") + text;
-}
-
-std::wstring Widen(const std::string& text) {
-  const int length =
-      MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
-  if (length <= 0) return L"";
-  std::wstring wide(static_cast<size_t>(length), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, wide.data(), length);
-  wide.resize(static_cast<size_t>(length - 1));
-  return wide;
 }
 
 std::string Narrow(const std::wstring& text) {
@@ -111,7 +102,7 @@ std::string OwnExecutablePath() {
 }
 
 HRESULT RegisterInterfaceMarshalling(const std::string& serverPath) {
-  std::wstring dll = Widen(serverPath);
+  std::wstring dll = WidePath(serverPath);
   const size_t slash = dll.find_last_of(L"\\/");
   dll = (slash == std::wstring::npos ? L"" : dll.substr(0, slash + 1)) +
         ECUPROG_PROXY_DLL_NAME;

@@ -34,6 +34,20 @@ class SimClassFactory : public IClassFactory {
 
   HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid,
                                            void** object) override {
+    const HRESULT result = Create(outer, riid, object);
+    // Only now: an object handed out is already counted live, so whoever
+    // watches for the end of the job cannot take the moment in between for
+    // it.
+    state_->NoteClientServed();
+    return result;
+  }
+
+  HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
+
+ private:
+  virtual ~SimClassFactory() = default;
+
+  HRESULT Create(IUnknown* outer, REFIID riid, void** object) {
     SimCall call;
     call.operation = "CreateInstance";
     const SimFault* fault = nullptr;
@@ -57,11 +71,6 @@ class SimClassFactory : public IClassFactory {
     }
     return result;
   }
-
-  HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
-
- private:
-  virtual ~SimClassFactory() = default;
 
   std::shared_ptr<SimState> state_;
   std::atomic<ULONG> references_{1};

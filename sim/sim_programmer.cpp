@@ -6,6 +6,7 @@
 #include "sim/sim_arrays.h"
 #include "sim/sim_object.h"
 #include "sim/sim_objects.h"
+#include "sim/unit_lock.h"
 #include "sim/unit_rules.h"
 
 namespace {
@@ -39,6 +40,8 @@ class SimProgrammer : public SimObject<ProgrammingInterfaceUnused> {
       *status = kSimStatusWrongGroupKey;
       return SimState::Result(fault);
     }
+    *status = ClaimUnit(*state_, unitIndex_);
+    if (*status != kStatusDone) return SimState::Result(fault);
     // The ticket means nothing outside the server; it carries the group.
     std::memcpy(ticket->bytes, id, sizeof ticket->bytes);
     groupHeld_ = true;

@@ -9,6 +9,7 @@
 #ifndef ECUPROG_SIM_SIM_STATE_H
 #define ECUPROG_SIM_SIM_STATE_H
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -23,6 +24,7 @@
 #include "sim/bench.h"
 #include "sim/flash_file.h"
 #include "sim/record_writer.h"
+#include "sim/unit_lock.h"
 
 /// Status words a simulated unit answers with besides 0 (done) and 17
 /// (busy). Any of them is a refusal to the tool.
@@ -95,6 +97,11 @@ class SimState {
                                  SimRegion region) const;
   /// Objects handed out and not yet released.
   int LiveObjects(SimObjectKind kind) const;
+  /// Whether the client's request for the server has been answered (with
+  /// an object or without): from then on, no live object means the job is
+  /// over, however soon the client let go.
+  bool clientServed() const { return clientServed_; }
+  void NoteClientServed() { clientServed_ = true; }
   /// Set once an exit fault has struck: the server has ended.
   std::optional<int> exitCode() const;
 
@@ -143,6 +150,9 @@ class SimState {
 
   void KeepProfile(std::vector<uint8_t> profile);
 
+  /// The units this server holds against other jobs (sim/unit_lock.h).
+  UnitLocks& unitLocks() { return unitLocks_; }
+
  private:
   void Log(SimCall call);
 
@@ -164,6 +174,8 @@ class SimState {
   std::map<SimObjectKind, int> live_;
   std::optional<int> exitCode_;
   std::function<void(int)> exitHook_;
+  UnitLocks unitLocks_;
+  std::atomic<bool> clientServed_{false};
 };
 
 #endif  // ECUPROG_SIM_SIM_STATE_H

@@ -7,51 +7,22 @@
 
 #include "blocks/block_crc.h"
 #include "sim/bench_json.h"
-#include "sim/temp_folder.h"
+#include "tests/e2e/bench_job_test.h"
 #include "tests/e2e/job_checks.h"
-#include "tests/e2e/process_runner.h"
 
 namespace {
 
-class JobEndToEnd : public testing::Test {
+class JobEndToEnd : public BenchJobTest {
  protected:
   void SetUp() override {
     BuildCrcTable();
-    bench_ = folder_.path() + "/bench";
-    ProcessSetup setup = Sim({"--register"});
-    ASSERT_EQ(RunProcess(setup).exitCode, 0);
-    ASSERT_EQ(RunProcess(Sim({"--make-bench", bench_, "--instant"})).exitCode,
-              0);
-  }
-  ProcessSetup Sim(std::vector<std::string> arguments) {
-    ProcessSetup setup;
-    setup.argv = {ECUPROG_SIM_PATH};
-    setup.argv.insert(setup.argv.end(), arguments.begin(), arguments.end());
-    setup.environment = Environment();
-    setup.terminal = false;
-    return setup;
-  }
-  std::vector<std::pair<std::string, std::string>> Environment() {
-    return {{"ECUPROG_COM_REGISTRY", folder_.path() + "/registry"},
-            {"ECUPROG_SIM_BENCH", bench_}};
-  }
-  // The operator types the serial number at the question and then a space.
-  ProcessSetup Job(const std::string& serial) {
-    ProcessSetup setup;
-    setup.argv = {ECUPROG_PATH};
-    setup.environment = Environment();
-    setup.steps = {{"you wish to program : ", serial + "\n"},
-                  {"Press space to exit", " "}};
-    return setup;
+    BenchJobTest::SetUp();
   }
   void AddFault(SimFault fault) {
     SimBench bench = LoadBench(bench_);
     bench.faults.push_back(fault);
     SaveBench(bench);
   }
-
-  TempFolder folder_;
-  std::string bench_;
 };
 
 TEST_F(JobEndToEnd, ProgramsTheReadyUnit) {
@@ -61,22 +32,21 @@ TEST_F(JobEndToEnd, ProgramsTheReadyUnit) {
   ASSERT_FALSE(result.timedOut) << result.output;
   EXPECT_EQ(result.exitCode, 0);
   std::string output = WithoutCarriageReturns(result.output);
-  for (const char* expected : {
-           "\nReady to program W3 firmware release 1.463.1\n"
-           "Found : W3#4711 (",
-           "Found : W3 (NO SERIAL NUMBER) BootV1.40 NOT READY FOR CODE "
-           "PROGRAMMING\n",
-           "(BAD BOOT CODE) NOT READY FOR CODE PROGRAMMING\n",
-           "Please enter the serial number of the device you wish to program "
-           ": 4711\nAccess as ",
-           "\nCode flash erase ... ",
-           "\nCode flash program ... complete (",
-           "\nStore flash erase ... ",
-           "\nStore flash program ... complete (",
-           "\nReset request ... accepted\nPROGRAMMING SUCCESSFUL\n"
-           "Press space to exit\n"}) {
+  for (const char* expected :
+       {"\nReady to program W3 firmware release 1.463.1\n"
+        "Found : W3#4711 (",
+        "Found : W3 (NO SERIAL NUMBER) BootV1.40 NOT READY FOR CODE "
+        "PROGRAMMING\n",
+        "(BAD BOOT CODE) NOT READY FOR CODE PROGRAMMING\n",
+        "Please enter the serial number of the device you wish to program "
+        ": 4711\nAccess as ",
+        "\nCode flash erase ... ", "\nCode flash program ... complete (",
+        "\nStore flash erase ... ", "\nStore flash program ... complete (",
+        "\nReset request ... accepted\nPROGRAMMING SUCCESSFUL\n"
+        "Press space to exit\n"}) {
     EXPECT_NE(output.find(expected), std::string::npos)
-        << "missing: " << expected << "\nin:\n" << output;
+        << "missing: " << expected << "\nin:\n"
+        << output;
   }
 
   ExpectRestampedImage(ReadFile(bench_ + "/w3-bay1-code.bin"), before,
@@ -107,9 +77,10 @@ TEST_F(JobEndToEnd, AServerThatDiesEndsTheRunWithinSeconds) {
   result = RunProcess(Job("4711"));
   ASSERT_FALSE(result.timedOut);
   EXPECT_EQ(result.exitCode, 1);
-  EXPECT_NE(WithoutCarriageReturns(result.output)
-                .find("Code flash program ... ERROR COMMUNICATING WITH SERVER\n"),
-            std::string::npos)
+  EXPECT_NE(
+      WithoutCarriageReturns(result.output)
+          .find("Code flash program ... ERROR COMMUNICATING WITH SERVER\n"),
+      std::string::npos)
       << result.output;
   // The store flash was never touched.
   std::vector<uint8_t> store = ReadFile(bench_ + "/w3-bay1-store.bin");

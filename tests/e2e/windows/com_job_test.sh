@@ -13,6 +13,8 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 [[ $# -eq 7 ]] || { echo "usage: com_job_test.sh ECUPROG SIM FLASH_CHECK FIRMWARE_CHECKER CODE PROFILE WORK" >&2; exit 2; }
 ecuprog=$1 sim=$2 flash_check=$3 checker=$4 code=$5 profile=$6 work=$7
+# server_running: this build's simulator only, whatever else runs here.
+source "$here/sim_processes.sh"
 
 # Wine shows the host's root as drive Z:.
 windows_path() { printf 'Z:%s' "$(cd "$(dirname "$1")" && pwd)/$(basename "$1")" | tr / '\\'; }
@@ -22,7 +24,7 @@ fail() { echo "FAILED: $*"; exit 1; }
 # The server ends by itself once the program has let go of it.
 expect_no_server() {
   for _ in $(seq 50); do
-    pgrep -f 'ecuprog-sim\.exe"? [-/]Embedding' >/dev/null || return 0
+    server_running "$sim" || return 0
     sleep 0.1
   done
   fail "the simulator still runs after the job"

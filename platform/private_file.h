@@ -1,0 +1,56 @@
+// Files that hold a user's own data (a bench's description and its units'
+// flash): created readable by their owner only, and never opened through a
+// symbolic link, so that a link planted in the folder cannot send a write
+// elsewhere. Positioned reads and writes, and a way down to the disk.
+#ifndef ECUPROG_PLATFORM_PRIVATE_FILE_H
+#define ECUPROG_PLATFORM_PRIVATE_FILE_H
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+class PrivateFile {
+ public:
+  enum class Mode {
+    kRead,       ///< an existing file, to read
+    kReadWrite,  ///< an existing file, to read and write
+    kCreateNew,  ///< a new file (none may be there), to read and write
+  };
+
+  /// The file at `path`; nullptr when it cannot be opened: missing (or, for
+  /// kCreateNew, already there), a symbolic link, not a plain file, or not
+  /// allowed.
+  static std::unique_ptr<PrivateFile> Open(const std::string& path, Mode mode);
+  ~PrivateFile();
+  PrivateFile(const PrivateFile&) = delete;
+  PrivateFile& operator=(const PrivateFile&) = delete;
+
+  /// Exactly `length` bytes at `offset`; false when fewer could be read.
+  bool ReadAt(uint64_t offset, void* data, size_t length);
+  /// All `length` bytes at `offset`; false when any could not be written.
+  bool WriteAt(uint64_t offset, const void* data, size_t length);
+  /// The size in bytes, or -1.
+  int64_t Size();
+  /// Waits until what was written is on the disk.
+  bool Sync();
+
+ private:
+  explicit PrivateFile(intptr_t handle) : handle_(handle) {}
+  intptr_t handle_;
+};
+
+/// Creates the folder `path` for its owner only (its parent must exist).
+/// False when anything is there already or it cannot be made.
+bool CreatePrivateFolder(const std::string& path);
+
+/// Renames `from` to `to` in one step, replacing a file or an empty folder
+/// at `to`. False when it cannot: for a folder, also when `to` is a folder
+/// that is not empty (someone else's bench got there first).
+bool RenameOver(const std::string& from, const std::string& to);
+
+/// Makes the entries of folder `path` (a file renamed into it) last across
+/// a power cut, where the system needs to be told. False when it cannot.
+bool SyncFolder(const std::string& path);
+
+#endif  // ECUPROG_PLATFORM_PRIVATE_FILE_H

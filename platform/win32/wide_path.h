@@ -1,0 +1,42 @@
+// A UTF-8 path as the wide text the Windows file calls take.
+#ifndef ECUPROG_PLATFORM_WIN32_WIDE_PATH_H
+#define ECUPROG_PLATFORM_WIN32_WIDE_PATH_H
+
+#include <string>
+
+#include "platform/windows_api.h"
+
+/// Forward slashes stay as they are: the file calls take both. Also any
+/// other UTF-8 text.
+inline std::wstring WidePath(const std::string& path) {
+  const int length =
+      MultiByteToWideChar(CP_UTF8, 0, path.c_str(), -1, nullptr, 0);
+  if (length <= 0) return L"";
+  std::wstring wide(static_cast<size_t>(length), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, path.c_str(), -1, wide.data(), length);
+  wide.resize(static_cast<size_t>(length - 1));
+  return wide;
+}
+
+/// Opens `path` itself, never what a link there points to: a link (any
+/// reparse point) is refused. INVALID_HANDLE_VALUE when it cannot.
+inline HANDLE OpenWithoutFollowing(const std::string& path, DWORD access,
+                                   DWORD disposition) {
+  HANDLE file =
+      CreateFileW(WidePath(path).c_str(), access,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  /*lpSecurityAttributes=*/nullptr, disposition,
+                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+                  /*hTemplateFile=*/nullptr);
+  if (file == INVALID_HANDLE_VALUE) return file;
+  BY_HANDLE_FILE_INFORMATION information{};
+  if (!GetFileInformationByHandle(file, &information) ||
+      (information.dwFileAttributes &
+       (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+    CloseHandle(file);
+    return INVALID_HANDLE_VALUE;
+  }
+  return file;
+}
+
+#endif  // ECUPROG_PLATFORM_WIN32_WIDE_PATH_H
