@@ -148,7 +148,7 @@ void Dump(HKEY parent, const std::wstring& path, std::wstring* out) {
     *out += L"\n";
   }
   for (const std::wstring& name : SubkeyNames(key.get())) {
-    Dump(key.get(), name, out);
+    Dump(parent, path + L"\\" + name, out);
   }
 }
 
