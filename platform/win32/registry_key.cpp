@@ -126,14 +126,17 @@ void CopyTree(HKEY from, HKEY to) {
   Check(RegCopyTreeW(from, nullptr, to));
 }
 
-std::vector<std::wstring> ValueNames(HKEY key) {
-  const KeySizes sizes = Sizes(key);
+namespace {
+
+// The names `next` lists one by one (by index, into a buffer of `longest`
+// characters and the end), sorted.
+template <typename Next>
+std::vector<std::wstring> Names(DWORD longest, Next next) {
   std::vector<std::wstring> names;
-  std::vector<wchar_t> buffer(sizes.longestValueName + 1);
+  std::vector<wchar_t> buffer(longest + 1);
   for (DWORD index = 0;; ++index) {
     DWORD length = static_cast<DWORD>(buffer.size());
-    const LONG status = RegEnumValueW(key, index, buffer.data(), &length,
-                                      nullptr, nullptr, nullptr, nullptr);
+    const LONG status = next(index, buffer.data(), &length);
     if (status == ERROR_NO_MORE_ITEMS) break;
     Check(status);
     names.emplace_back(buffer.data(), length);
@@ -142,20 +145,22 @@ std::vector<std::wstring> ValueNames(HKEY key) {
   return names;
 }
 
+}  // namespace
+
+std::vector<std::wstring> ValueNames(HKEY key) {
+  return Names(Sizes(key).longestValueName,
+               [key](DWORD index, wchar_t* name, DWORD* length) {
+                 return RegEnumValueW(key, index, name, length, nullptr,
+                                      nullptr, nullptr, nullptr);
+               });
+}
+
 std::vector<std::wstring> SubkeyNames(HKEY key) {
-  const KeySizes sizes = Sizes(key);
-  std::vector<std::wstring> names;
-  std::vector<wchar_t> buffer(sizes.longestSubkey + 1);
-  for (DWORD index = 0;; ++index) {
-    DWORD length = static_cast<DWORD>(buffer.size());
-    const LONG status = RegEnumKeyExW(key, index, buffer.data(), &length,
-                                      nullptr, nullptr, nullptr, nullptr);
-    if (status == ERROR_NO_MORE_ITEMS) break;
-    Check(status);
-    names.emplace_back(buffer.data(), length);
-  }
-  std::sort(names.begin(), names.end());
-  return names;
+  return Names(Sizes(key).longestSubkey,
+               [key](DWORD index, wchar_t* name, DWORD* length) {
+                 return RegEnumKeyExW(key, index, name, length, nullptr,
+                                      nullptr, nullptr, nullptr);
+               });
 }
 
 bool SameTree(HKEY a, HKEY b) {

@@ -176,45 +176,35 @@ void ExpectRegistered() {
   Expect(registered, Snapshot(false), "not registered as a whole run does");
 }
 
+// A --register or an --unregister stopped part-way, then perhaps a whole
+// --register, then --unregister.
 struct Sequence {
   const char* name;
-  // Runs the sequence, its first step stopped after `changes` changes;
-  // true when that step ran to its end.
-  bool (*run)(int changes);
+  bool stopUnregister;  // the stopped one is --unregister, after --register
+  bool registerAgain;
 };
 
 const Sequence kSequences[] = {
-    {"--register stopped, --unregister",
-     [](int changes) {
-       const bool finished = RunStopped(Register, changes);
-       Unregister();
-       return finished;
-     }},
-    {"--unregister stopped, --unregister",
-     [](int changes) {
-       Register();
-       const bool finished = RunStopped([] { Unregister(); }, changes);
-       Unregister();
-       return finished;
-     }},
-    {"--register stopped, --register, --unregister",
-     [](int changes) {
-       const bool finished = RunStopped(Register, changes);
-       Register();
-       ExpectRegistered();
-       Unregister();
-       return finished;
-     }},
-    {"--unregister stopped, --register, --unregister",
-     [](int changes) {
-       Register();
-       const bool finished = RunStopped([] { Unregister(); }, changes);
-       Register();
-       ExpectRegistered();
-       Unregister();
-       return finished;
-     }},
+    {"--register stopped, --unregister", false, false},
+    {"--unregister stopped, --unregister", true, false},
+    {"--register stopped, --register, --unregister", false, true},
+    {"--unregister stopped, --register, --unregister", true, true},
 };
+
+// Runs `sequence`, its stopped step stopped after `changes` changes; true
+// when that step ran to its end.
+bool Run(const Sequence& sequence, int changes) {
+  if (sequence.stopUnregister) Register();
+  const bool finished = sequence.stopUnregister
+                            ? RunStopped([] { Unregister(); }, changes)
+                            : RunStopped(Register, changes);
+  if (sequence.registerAgain) {
+    Register();
+    ExpectRegistered();
+  }
+  Unregister();
+  return finished;
+}
 
 // Every sequence, stopped after each number of changes in turn, from the
 // classes `start` makes.
@@ -229,7 +219,7 @@ void EveryStep(const char* startName, void (*start)()) {
   for (const Sequence& sequence : kSequences) {
     int changes = 0;
     for (;; ++changes) {
-      const bool finished = sequence.run(changes);
+      const bool finished = Run(sequence, changes);
       Expect(before, Snapshot(),
              std::string(startName) + ", " + sequence.name + " after " +
                  std::to_string(changes) + " changes");
