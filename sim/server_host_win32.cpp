@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/win32/classes_root.h"
+#include "platform/win32/earlier_registration.h"
 #include "platform/win32/idl/proxy_clsid.h"
 #include "platform/win32/registration_journal.h"
 #include "server/server_interfaces.h"
@@ -56,6 +57,32 @@ std::string Narrow(const std::wstring& text) {
                       nullptr, nullptr);
   narrow.resize(static_cast<size_t>(length - 1));
   return narrow;
+}
+
+// Adds the result of one more step to the undo's: a failure stays, and
+// anything undone makes it S_OK.
+void Merge(HRESULT step, HRESULT* result) {
+  if (FAILED(*result)) return;
+  if (FAILED(step) || step == S_OK) *result = step;
+}
+
+// Takes back what an earlier version registered (earlier_registration.h).
+// The marshalling class is the simulator's own: whatever is left of it
+// after the undo is such a registration.
+void UndoEarlierMarshalling(HKEY classes, HRESULT* result) {
+  for (const MarshalledInterface& entry : kInterfaces) {
+    const std::wstring key = InterfaceKey(*entry.iid);
+    Merge(UndoEarlierDefault(classes, key + L"\\ProxyStubClsid32"), result);
+    Merge(UndoEarlierInterface(classes, key), result);
+  }
+  try {
+    if (OpenKey(classes, kProxyClass)) {
+      DeleteTree(classes, kProxyClass);
+      Merge(S_OK, result);
+    }
+  } catch (const RegistryError& error) {
+    Merge(error.result, result);
+  }
 }
 
 }  // namespace
@@ -111,7 +138,8 @@ HRESULT UnregisterInterfaceMarshalling() {
     keys.push_back(InterfaceKey(*entry.iid));
   }
   std::vector<std::wstring> leftAlone;
-  const HRESULT result = UndoRegistration(classes, keys, &leftAlone);
+  HRESULT result = UndoRegistration(classes, keys, &leftAlone);
+  if (SUCCEEDED(result)) UndoEarlierMarshalling(classes, &result);
   RegCloseKey(classes);
   ReportLeftAlone(leftAlone);
   return result;

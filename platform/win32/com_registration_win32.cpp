@@ -7,6 +7,7 @@
 
 #include "platform/com_registration.h"
 #include "platform/win32/classes_root.h"
+#include "platform/win32/earlier_registration.h"
 #include "platform/win32/registration_journal.h"
 
 namespace {
@@ -44,8 +45,11 @@ HRESULT UnregisterLocalServer(REFCLSID clsid) {
   HKEY classes = OpenClassesRoot();
   if (classes == nullptr) return E_ACCESSDENIED;
   std::vector<std::wstring> leftAlone;
-  const HRESULT result =
-      UndoRegistration(classes, {ServerKey(clsid)}, &leftAlone);
+  HRESULT result = UndoRegistration(classes, {ServerKey(clsid)}, &leftAlone);
+  if (SUCCEEDED(result)) {
+    const HRESULT earlier = UndoEarlierDefault(classes, ServerKey(clsid));
+    result = FAILED(earlier) || earlier == S_OK ? earlier : result;
+  }
   RegCloseKey(classes);
   ReportLeftAlone(leftAlone);
   return result;

@@ -269,6 +269,52 @@ void Reinstalled(const char* how, bool uninstalled) {
   std::printf("ok: %s\n", how);
 }
 
+// What the simulator's earlier version wrote: each default value it
+// replaced kept beside its mark (when REG_SZ), the interfaces it registered
+// made whole, and its marshalling class.
+void RegisterAsEarlier() {
+  const auto replace = [](const std::wstring& path, const std::wstring& value) {
+    const RegistryKey key = CreateKey(classes, path);
+    RegistryValue replaced;
+    if (ReadValue(key.get(), L"", &replaced) && replaced.type == REG_SZ) {
+      WriteValue(key.get(), L"ecuprog.replaced", replaced);
+    }
+    WriteValue(key.get(), L"ecuprog.registered", TextValue(L"simulator"));
+    WriteValue(key.get(), L"", TextValue(value));
+  };
+  const std::wstring server = kProxy + L"\\InprocServer32";
+  Set(kProxy, L"", TextValue(L"ecuprog simulator marshalling"));
+  Set(server, L"", TextValue(L"C:\\old\\ecuprog-sim-ps.dll"));
+  Set(server, L"ThreadingModel", TextValue(L"Both"));
+  for (const std::wstring& key : kInterfaces) {
+    if (!OpenKey(classes, key)) {
+      Set(key, L"", TextValue(L"ProgrammingInterface"));
+      Set(key, L"ecuprog.made", TextValue(L"simulator"));
+      Set(key + L"\\NumMethods", L"", TextValue(L"9"));
+    }
+    replace(key + L"\\ProxyStubClsid32", ECUPROG_PROXY_CLSID_TEXT);
+  }
+  replace(kLocalServer, L"\"C:\\old\\ecuprog-sim.exe\"");
+}
+
+// An earlier version's registration goes with --unregister, alone or under
+// a registration of this version.
+void Earlier(const char* startName, void (*start)()) {
+  RemoveAll();
+  start();
+  const std::wstring before = Snapshot();
+  RegisterAsEarlier();
+  Unregister();
+  Expect(before, Snapshot(), std::string(startName) + ", earlier version");
+  RegisterAsEarlier();
+  Register();
+  Unregister();
+  Expect(before, Snapshot(),
+         std::string(startName) + ", earlier version, then this one");
+  std::printf("ok: %s, an earlier version's registration taken back\n",
+              startName);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -286,6 +332,12 @@ int main(int argc, char** argv) {
     Repeated();
     Reinstalled("reinstalled over the registration", false);
     Reinstalled("uninstalled and installed anew", true);
+    Earlier("no maker", [] {});
+    // A command the earlier version could keep: it kept REG_SZ only.
+    Earlier("maker", [] {
+      InstallMaker(L"1.0");
+      Set(kLocalServer, L"", TextValue(L"C:\\Maker\\server.exe"));
+    });
     RemoveAll();
   } catch (const RegistryError& error) {
     Fail("registry error " + std::to_string(error.result));
