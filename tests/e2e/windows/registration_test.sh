@@ -42,12 +42,6 @@ wine_run "$sim" --unregister >/dev/null || fail "the simulator cannot be unregis
 classes="$hive\\Software\\Classes"
 echo "--- the simulator registers in $classes"
 
-# A string as a .reg file writes a REG_EXPAND_SZ value: hex(2), UTF-16.
-expandable() {
-  printf '%s\0' "$1" | iconv -f UTF-8 -t UTF-16LE | od -An -v -tx1 |
-    tr -s ' \n' '  ' | sed 's/^ //; s/ $//; s/ /,/g'
-}
-
 # A device maker's installation, as its installer writes it: a local server
 # whose command is expanded, with a threading model, its ProgID, AppID and
 # type library, and marshalling for its interfaces.
@@ -56,9 +50,7 @@ typelib='{5C1E0E4D-9E2B-4D5A-8C71-2F0B4E6A9D10}'
   printf 'Windows Registry Editor Version 5.00\n\n'
   printf '[%s\\%s]\n@="Maker programming server"\n' "$classes" "$server"
   printf '"AppID"="{0B7D6A52-3F44-4B8E-9A1C-7E2D5F8C6B31}"\n\n'
-  printf '[%s\\%s\\LocalServer32]\n@=hex(2):%s\n' "$classes" "$server" \
-    "$(expandable '%ProgramFiles%\Maker\server.exe')"
-  printf '"ThreadingModel"="Apartment"\n\n'
+  printf '[%s\\%s\\LocalServer32]\n"ThreadingModel"="Apartment"\n\n' "$classes" "$server"
   printf '[%s\\%s\\ProgID]\n@="Maker.ProgrammingServer.1"\n\n' "$classes" "$server"
   printf '[%s\\%s\\TypeLib]\n@="%s"\n\n' "$classes" "$server" "$typelib"
   for interface in "${interfaces[@]}"; do
@@ -69,7 +61,14 @@ typelib='{5C1E0E4D-9E2B-4D5A-8C71-2F0B4E6A9D10}'
   done
 } >"$work/maker.reg"
 maker=$(windows_path "$work/maker.reg")
-wine_run reg import "$maker" >/dev/null 2>&1 || fail "the maker's registration cannot be imported"
+# The command goes in with `reg add`: Wine's `reg import` widens hex(2)
+# data that is UTF-16 already.
+install_maker() {
+  wine_run reg import "$maker" >/dev/null 2>&1 || fail "the maker's registration cannot be imported"
+  wine_run reg add "$classes\\$server\\LocalServer32" /ve /t REG_EXPAND_SZ \
+    /d '%ProgramFiles%\Maker\server.exe' /f >/dev/null || fail "the maker's command cannot be added"
+}
+install_maker
 
 # Both hives' classes, as `reg export` writes them.
 export_classes() {
@@ -107,7 +106,7 @@ expect_as_before plain
 
 echo "--- --register, the maker's server reinstalled, --unregister"
 register
-wine_run reg import "$maker" >/dev/null 2>&1 || fail "the maker's registration cannot be imported"
+install_maker
 unregister
 grep -qF "$server\\LocalServer32 changed after the simulator was registered" "$work/unregister.out" ||
   { cat "$work/unregister.out"; fail "--unregister did not say it left the reinstalled server alone"; }
