@@ -17,7 +17,9 @@
 /// by arguments separated by blanks (a path holding blanks is given in double
 /// quotes); "-Embedding" is appended when it is started. Returns S_OK, or
 /// E_INVALIDARG for an empty command, or E_ACCESSDENIED / E_FAIL when the
-/// registry cannot be written.
+/// registry cannot be written. On Windows an entry another program made
+/// there is kept, and UnregisterLocalServer puts it back
+/// (platform/win32/registration_journal.h).
 HRESULT RegisterLocalServer(REFCLSID clsid, const char* command);
 
 /// Removes the registration of `clsid`. Returns S_OK, S_FALSE when it was

@@ -9,7 +9,9 @@
 #include <vector>
 
 #include "platform/win32/classes_root.h"
+#include "platform/win32/earlier_registration.h"
 #include "platform/win32/idl/proxy_clsid.h"
+#include "platform/win32/registration_journal.h"
 #include "platform/win32/wide_path.h"
 #include "server/server_interfaces.h"
 #include "sim/server_host.h"
@@ -48,44 +50,30 @@ std::string Narrow(const std::wstring& text) {
   return narrow;
 }
 
-// Sets the named value (the key's default when `name` is null), creating
-// the key.
-bool SetText(HKEY classes, const std::wstring& key, const wchar_t* name,
-             const std::wstring& value) {
-  HKEY handle = nullptr;
-  if (RegCreateKeyExW(classes, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE,
-                      nullptr, &handle, nullptr) != ERROR_SUCCESS) {
-    return false;
+// Adds the result of one more step to the undo's: a failure stays, and
+// anything undone makes it S_OK.
+void Merge(HRESULT step, HRESULT* result) {
+  if (FAILED(*result)) return;
+  if (FAILED(step) || step == S_OK) *result = step;
+}
+
+// Takes back what an earlier version registered (earlier_registration.h).
+// The marshalling class is the simulator's own: whatever is left of it
+// after the undo is such a registration.
+void UndoEarlierMarshalling(HKEY classes, HRESULT* result) {
+  for (const MarshalledInterface& entry : kInterfaces) {
+    const std::wstring key = InterfaceKey(*entry.iid);
+    Merge(UndoEarlierDefault(classes, key + L"\\ProxyStubClsid32"), result);
+    Merge(UndoEarlierInterface(classes, key), result);
   }
-  const LONG status = RegSetValueExW(
-      handle, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-      static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
-  RegCloseKey(handle);
-  return status == ERROR_SUCCESS;
-}
-
-// Removes `key` when present; a missing key is no failure.
-bool DeleteTree(HKEY classes, const std::wstring& key) {
-  const LONG status = RegDeleteTreeW(classes, key.c_str());
-  return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
-}
-
-// Marks an interface entry this program made whole.
-constexpr const wchar_t* kMadeHere = L"ecuprog.made";
-
-bool KeyExists(HKEY classes, const std::wstring& key) {
-  HKEY handle = nullptr;
-  if (RegOpenKeyExW(classes, key.c_str(), 0, KEY_READ, &handle) !=
-      ERROR_SUCCESS) {
-    return false;
+  try {
+    if (OpenKey(classes, kProxyClass)) {
+      DeleteTree(classes, kProxyClass);
+      Merge(S_OK, result);
+    }
+  } catch (const RegistryError& error) {
+    Merge(error.result, result);
   }
-  RegCloseKey(handle);
-  return true;
-}
-
-bool MadeHere(HKEY classes, const std::wstring& key) {
-  return RegGetValueW(classes, key.c_str(), kMadeHere, RRF_RT_REG_SZ, nullptr,
-                      nullptr, nullptr) == ERROR_SUCCESS;
 }
 
 }  // namespace
@@ -113,42 +101,37 @@ HRESULT RegisterInterfaceMarshalling(const std::string& serverPath) {
   HKEY classes = OpenClassesRoot();
   if (classes == nullptr) return E_ACCESSDENIED;
   const std::wstring server = kProxyClass + L"\\InprocServer32";
-  bool written = SetText(classes, kProxyClass, nullptr,
-                         L"ecuprog simulator marshalling") &&
-                 SetText(classes, server, nullptr, dll) &&
-                 SetText(classes, server, L"ThreadingModel", L"Both");
+  std::vector<RegistrationValue> values = {
+      {kProxyClass, L"", TextValue(L"ecuprog simulator marshalling")},
+      {server, L"", TextValue(dll)},
+      {server, L"ThreadingModel", TextValue(L"Both")}};
   // An interface another program registered keeps its entry; only its
   // marshalling is replaced, and put back on unregistering.
   for (const MarshalledInterface& entry : kInterfaces) {
     const std::wstring key = InterfaceKey(*entry.iid);
-    if (written && !KeyExists(classes, key)) {
-      written = SetText(classes, key, nullptr, entry.name) &&
-                SetText(classes, key, kMadeHere, L"simulator") &&
-                SetText(classes, key + L"\\NumMethods", nullptr, entry.methods);
+    if (FreeForRegistration(classes, key)) {
+      values.push_back({key, L"", TextValue(entry.name)});
+      values.push_back({key + L"\\NumMethods", L"", TextValue(entry.methods)});
     }
-    written = written && SUCCEEDED(ReplaceDefault(
-                             classes, (key + L"\\ProxyStubClsid32").c_str(),
-                             ECUPROG_PROXY_CLSID_TEXT));
+    values.push_back({key + L"\\ProxyStubClsid32", L"",
+                      TextValue(ECUPROG_PROXY_CLSID_TEXT)});
   }
+  const HRESULT result = ApplyRegistration(classes, values);
   RegCloseKey(classes);
-  return written ? S_OK : E_ACCESSDENIED;
+  return result;
 }
 
 HRESULT UnregisterInterfaceMarshalling() {
   HKEY classes = OpenClassesRoot();
   if (classes == nullptr) return E_ACCESSDENIED;
-  bool removed = true;
+  std::vector<std::wstring> keys = {kProxyClass};
   for (const MarshalledInterface& entry : kInterfaces) {
-    const std::wstring key = InterfaceKey(*entry.iid);
-    const HRESULT restored =
-        RestoreDefault(classes, (key + L"\\ProxyStubClsid32").c_str());
-    if (FAILED(restored)) removed = false;
-    // The whole entry goes only when this program made it.
-    if (restored == S_OK && MadeHere(classes, key)) {
-      removed = DeleteTree(classes, key) && removed;
-    }
+    keys.push_back(InterfaceKey(*entry.iid));
   }
-  removed = DeleteTree(classes, kProxyClass) && removed;
+  std::vector<std::wstring> leftAlone;
+  HRESULT result = UndoRegistration(classes, keys, &leftAlone);
+  if (SUCCEEDED(result)) UndoEarlierMarshalling(classes, &result);
   RegCloseKey(classes);
-  return removed ? S_OK : E_ACCESSDENIED;
+  ReportLeftAlone(leftAlone);
+  return result;
 }

@@ -1,12 +1,14 @@
 // Local server registrations on Windows, per user where COM reads the
 // user's classes (see classes_root.h): a registration then shadows the
 // device maker's server, installed machine-wide, only while it exists.
-// Where it has to go machine-wide, the registration it replaces is kept and
-// put back when it is removed.
+// Wherever it replaces another program's entry, what it replaced is kept
+// and put back when it is removed (registration_journal.h).
 #include <string>
 
 #include "platform/com_registration.h"
 #include "platform/win32/classes_root.h"
+#include "platform/win32/earlier_registration.h"
+#include "platform/win32/registration_journal.h"
 
 namespace {
 
@@ -34,7 +36,7 @@ HRESULT RegisterLocalServer(REFCLSID clsid, const char* command) {
   HKEY classes = OpenClassesRoot();
   if (classes == nullptr) return E_ACCESSDENIED;
   const HRESULT result =
-      ReplaceDefault(classes, ServerKey(clsid).c_str(), value);
+      ApplyRegistration(classes, {{ServerKey(clsid), L"", TextValue(value)}});
   RegCloseKey(classes);
   return result;
 }
@@ -42,7 +44,13 @@ HRESULT RegisterLocalServer(REFCLSID clsid, const char* command) {
 HRESULT UnregisterLocalServer(REFCLSID clsid) {
   HKEY classes = OpenClassesRoot();
   if (classes == nullptr) return E_ACCESSDENIED;
-  const HRESULT result = RestoreDefault(classes, ServerKey(clsid).c_str());
+  std::vector<std::wstring> leftAlone;
+  HRESULT result = UndoRegistration(classes, {ServerKey(clsid)}, &leftAlone);
+  if (SUCCEEDED(result)) {
+    const HRESULT earlier = UndoEarlierDefault(classes, ServerKey(clsid));
+    result = FAILED(earlier) || earlier == S_OK ? earlier : result;
+  }
   RegCloseKey(classes);
+  ReportLeftAlone(leftAlone);
   return result;
 }
