@@ -5,6 +5,7 @@
 //   ecuprog_check_firmware CODE_FILE PROFILE_FILE [NOTES...]
 //   ecuprog_check_firmware --program PROGRAM.exe [NOTES...]
 //     NOTES: --release-notes FILE --source-revision REVISION
+//            [--built-with TOOLCHAIN]
 //
 // --program takes the blocks out of a built Windows program (IMAGE 1001
 // and 1002), so that the notes describe what the program carries.
@@ -50,6 +51,7 @@ struct Arguments {
   const char* program = nullptr;
   const char* notes = nullptr;
   const char* revision = nullptr;
+  const char* toolchain = nullptr;
 };
 
 bool ParseArguments(int argc, char** argv, Arguments* arguments) {
@@ -62,6 +64,9 @@ bool ParseArguments(int argc, char** argv, Arguments* arguments) {
     if (std::strcmp(argv[i], "--source-revision") == 0) {
       option = &arguments->revision;
     }
+    if (std::strcmp(argv[i], "--built-with") == 0) {
+      option = &arguments->toolchain;
+    }
     if (!option) {
       arguments->files.push_back(argv[i]);
     } else if (++i < argc) {
@@ -72,7 +77,8 @@ bool ParseArguments(int argc, char** argv, Arguments* arguments) {
   }
   bool blocks = arguments->program ? arguments->files.empty()
                                    : arguments->files.size() == 2;
-  return blocks && !arguments->notes == !arguments->revision;
+  return blocks && !arguments->notes == !arguments->revision &&
+         (arguments->notes || !arguments->toolchain);
 }
 
 int Refuse(const std::string& why) {
@@ -87,7 +93,8 @@ int main(int argc, char** argv) {
   if (!ParseArguments(argc, argv, &arguments)) {
     std::fprintf(stderr,
                  "usage: %s (CODE_FILE PROFILE_FILE | --program PROGRAM.exe)\n"
-                 "       [--release-notes FILE --source-revision REVISION]\n",
+                 "       [--release-notes FILE --source-revision REVISION\n"
+                 "        [--built-with TOOLCHAIN]]\n",
                  argv[0]);
     return 2;
   }
@@ -141,6 +148,8 @@ int main(int argc, char** argv) {
                          profileBlock.bytes, profileBlock.length};
     std::ofstream out(arguments.notes, std::ios::binary);
     out << DescribeRelease(blocks, arguments.revision);
+    if (arguments.toolchain)
+      out << "Built with: " << arguments.toolchain << "\n";
     if (!out.flush()) {
       return Refuse(std::string("cannot write ") + arguments.notes);
     }
