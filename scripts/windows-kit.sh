@@ -11,6 +11,8 @@
 # stripped ecuprog.exe. The kits hold nothing of the moment or the place
 # they are packed: every entry carries the time SOURCE_DATE_EPOCH (the
 # commit's), fixed permissions, no owner or extra fields, in a fixed order.
+# strip writes a time into the PE header it rewrites: SOURCE_DATE_EPOCH
+# when set, else the current time; so it is required here.
 #
 #   windows-kit.sh BUILD_DIR OUT_DIR SOURCE_REVISION
 # Environment: SOURCE_DATE_EPOCH (required)

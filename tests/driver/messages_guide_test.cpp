@@ -35,7 +35,7 @@ std::string ReadText(const fs::path& path) {
 // more than one word and no small letter. The listing's pieces start with
 // a space (" NOT READY FOR CODE PROGRAMMING") and are not ends of a run.
 std::set<std::string> MessagesIn(const std::string& code) {
-  static const std::regex comment("//[^\n]*");
+  static const std::regex comment("//[^\n]*|/\\*[^*]*\\*+([^/*][^*]*\\*+)*/");
   static const std::regex literal("\"([A-Z][^\"a-z\\\\\n]* [^\"a-z\\\\\n]*)\"");
   std::string stripped = std::regex_replace(code, comment, "");
   std::set<std::string> found;
@@ -46,14 +46,15 @@ std::set<std::string> MessagesIn(const std::string& code) {
   return found;
 }
 
-// Every folder the tool itself is built from.
+// Every source and header of the folders the tool is built from.
 std::set<std::string> ToolMessages() {
   std::set<std::string> found;
   for (const char* folder :
        {"driver", "blocks", "server", "programming", "platform"}) {
     for (const auto& entry :
          fs::recursive_directory_iterator(fs::path(kSource) / folder)) {
-      if (entry.path().extension() != ".cpp") continue;
+      std::string extension = entry.path().extension().string();
+      if (extension != ".cpp" && extension != ".h") continue;
       std::set<std::string> inFile = MessagesIn(ReadText(entry.path()));
       found.insert(inFile.begin(), inFile.end());
     }
@@ -105,11 +106,13 @@ TEST(MessagesGuide, TheScanFindsMessagesAtTheCallAndInTables) {
       "StopRun(1, \"NO DEVICES FOUND\");\n"
       "{\"CODE FLASH ERASE FAILED\", \"Code flash erase ... \"},\n"
       "Print(\" (BAD BOOT CODE)\");  // \"IN A COMMENT ONLY\"\n"
+      "Call(/* \"IN A BLOCK COMMENT\" */ \"STILL A MESSAGE\");\n"
       "constexpr char k[] = \"UNABLE TO CONTINUE - REQUIRE SERVER VERSION "
       "1.5+\";\n"
       "Print(\"W3\");\n");
   EXPECT_EQ(found, (std::set<std::string>{
                        "NO DEVICES FOUND", "CODE FLASH ERASE FAILED",
+                       "STILL A MESSAGE",
                        "UNABLE TO CONTINUE - REQUIRE SERVER VERSION 1.5+"}));
 
   std::set<std::string> tool = ToolMessages();

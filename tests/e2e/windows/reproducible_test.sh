@@ -47,6 +47,12 @@ for copy in a "second copy, in a longer folder name"; do
   echo "$sum"
   sums+=("$sum")
 done
+# What a workshop unpacks: the entries in their order, and sums that hold.
+entries=$(unzip -Z1 "$kit" | tr '\n' ' ')
+[[ "$entries" == "ecuprog.exe RELEASE.txt MESSAGES.txt SHA256SUMS " ]] ||
+  { echo "FAILED: the kit holds $entries"; exit 1; }
+(cd "${kit%.zip}" && sha256sum --quiet -c SHA256SUMS) ||
+  { echo "FAILED: the kit's SHA256SUMS"; exit 1; }
 if [[ "${sums[0]}" != "${sums[1]}" ]]; then
   echo "FAILED: the two builds differ"
   exit 1
