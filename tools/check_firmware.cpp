@@ -81,6 +81,29 @@ bool ParseArguments(int argc, char** argv, Arguments* arguments) {
          (arguments->notes || !arguments->toolchain);
 }
 
+// The blocks from their files or out of the program; what could not be
+// read, or "".
+std::string ReadBlocks(const Arguments& arguments, std::vector<BYTE>* code,
+                       std::vector<BYTE>* profile) {
+  if (!arguments.program) {
+    for (int i = 0; i < 2; ++i) {
+      if (!ReadFile(arguments.files[i], i == 0 ? code : profile)) {
+        return std::string("cannot read ") + arguments.files[i];
+      }
+    }
+    return "";
+  }
+  std::vector<BYTE> program;
+  if (!ReadFile(arguments.program, &program)) {
+    return std::string("cannot read ") + arguments.program;
+  }
+  if (!ReadImageResource(program, kCodeResourceId, code) ||
+      !ReadImageResource(program, kProfileResourceId, profile)) {
+    return std::string("no firmware resources in ") + arguments.program;
+  }
+  return "";
+}
+
 int Refuse(const std::string& why) {
   std::fprintf(stderr, "firmware refused: %s\n", why.c_str());
   return 1;
@@ -100,23 +123,8 @@ int main(int argc, char** argv) {
   }
   std::vector<BYTE> code;
   std::vector<BYTE> profile;
-  if (arguments.program) {
-    std::vector<BYTE> program;
-    if (!ReadFile(arguments.program, &program)) {
-      return Refuse(std::string("cannot read ") + arguments.program);
-    }
-    if (!ReadImageResource(program, kCodeResourceId, &code) ||
-        !ReadImageResource(program, kProfileResourceId, &profile)) {
-      return Refuse(std::string("no firmware resources in ") +
-                    arguments.program);
-    }
-  } else {
-    for (int i = 0; i < 2; ++i) {
-      if (!ReadFile(arguments.files[i], i == 0 ? &code : &profile)) {
-        return Refuse(std::string("cannot read ") + arguments.files[i]);
-      }
-    }
-  }
+  std::string unread = ReadBlocks(arguments, &code, &profile);
+  if (!unread.empty()) return Refuse(unread);
   const EmbeddedResource table[] = {
       {"IMAGE", kCodeResourceId, nullptr, code.data(),
        static_cast<DWORD>(code.size()), false},
@@ -148,8 +156,9 @@ int main(int argc, char** argv) {
                          profileBlock.bytes, profileBlock.length};
     std::ofstream out(arguments.notes, std::ios::binary);
     out << DescribeRelease(blocks, arguments.revision);
-    if (arguments.toolchain)
+    if (arguments.toolchain) {
       out << "Built with: " << arguments.toolchain << "\n";
+    }
     if (!out.flush()) {
       return Refuse(std::string("cannot write ") + arguments.notes);
     }
