@@ -29,14 +29,26 @@ dpkg-deb -x "$deb" "$root"
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "package: $(basename "$deb"), $(stat -c %s "$deb") bytes, Depends: ${depends:-(none)}"
 
+# The package that holds a library file, under /usr or not (merged /usr).
+owner_of() {
+  local path owner
+  for path in "$1" "${1#/usr}" "/usr$1" "$(readlink -f "$1")"; do
+    owner=$(dpkg -S "$path" 2>/dev/null | head -n 1 | cut -d: -f1)
+    if [[ -n "$owner" ]]; then echo "$owner"; return; fi
+  done
+}
+
 needed=0
+declared=$(tr ',' '\n' <<<"$depends" | awk '{ print $1 }')
 for program in ecuprog ecuprog-sim; do
   [[ -x "$root/usr/bin/$program" ]] || fail "no usr/bin/$program in the package"
+  loaded=$(ldd "$root/usr/bin/$program" 2>/dev/null || true)
   while read -r library; do
     needed=1
-    owner=$(dpkg -S "*/$library" 2>/dev/null | head -n 1 | cut -d: -f1)
+    path=$(awk -v l="$library" '$1 == l && $2 == "=>" { print $3 }' <<<"$loaded")
+    owner=""
+    if [[ -n "$path" ]]; then owner=$(owner_of "$path"); fi
     [[ -n "$owner" ]] || fail "$program needs $library, which no package provides"
-    declared=$(tr ',' '\n' <<<"$depends" | awk '{ print $1 }')
     grep -qx "$owner" <<<"$declared" ||
       fail "$program needs $library from $owner, which the package does not declare"
   done < <(readelf -d "$root/usr/bin/$program" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p')
