@@ -12,7 +12,7 @@ run_packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
 )
 test_packages=(
-  g++-mingw-w64-x86-64 mingw-w64-tools wine64 dpkg-dev
+  g++-mingw-w64-x86-64 mingw-w64-tools wine64 dpkg-dev zip unzip
   clang libclang-rt-14-dev llvm
 )
 

@@ -1,10 +1,18 @@
 #!/usr/bin/env bash
-# Produces the Windows program ready to hand over:
-#   out/ecuprog-<version>-windows-x86_64/ecuprog.exe (+ .sha256)
+# Produces the release kits a workshop is handed (scripts/windows-kit.sh):
+#   out/ecuprog-<version>-<model>-<release>-windows-x86_64.zip
+#     ecuprog.exe, RELEASE.txt, MESSAGES.txt, SHA256SUMS
+#   out/ecuprog-<version>-<model>-<release>-rehearsal-windows-x86_64.zip
+#     ecuprog-sim.exe, ecuprog-sim-ps.dll, REHEARSAL.txt, SHA256SUMS
 # built from a clean configuration with the firmware validated by the build
 # (a release the tool would refuse fails here with the tool's message),
-# stripped, checked to stand alone with its manifest and version, and - when
-# Wine is installed - run once as on a PC without a programming server.
+# checked to stand alone with its manifest and version, and - when Wine is
+# installed - run once as on a PC without a programming server.
+#
+# The same commit gives the same bytes in any folder at any time: the time
+# in the kits is the commit's, and the build keeps paths and link times
+# out of the programs. A tree with uncommitted changes is packed with the
+# revision marked "-modified".
 #
 #   scripts/windows-release.sh [CMAKE_CONFIGURE_ARGS...]
 # for example -DECUPROG_CODE_BLOCK=/path/code.zlib
@@ -13,22 +21,28 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=build/windows-release
 
-# The validation cannot be switched off for a release.
+revision=$(git rev-parse HEAD)
+if [[ -n "$(git status --porcelain --untracked-files=no)" ]]; then
+  echo "windows-release: warning: uncommitted changes; the kit cannot be rebuilt from $revision" >&2
+  revision+="-modified"
+fi
+SOURCE_DATE_EPOCH=$(git log -1 --format=%ct)
+export SOURCE_DATE_EPOCH
+
+# The validation cannot be switched off for a release. A fresh
+# configuration: no block of an earlier release stays in the cache.
+rm -f "$build/CMakeCache.txt"
 ECUPROG_WINDOWS_PRESET=windows-release \
   bash scripts/windows-build.sh "$@" -DECUPROG_VALIDATE_FIRMWARE=ON
 
 cache_value() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt"; }
 version=$(cache_value CMAKE_PROJECT_VERSION)
 objdump=$(cache_value CMAKE_OBJDUMP)
-strip=$(cache_value CMAKE_STRIP)
-[[ -n "$version" && -x "$objdump" && -x "$strip" ]] ||
-  { echo "windows-release: cannot read the build's version and tools" >&2; exit 1; }
 
-out="out/ecuprog-$version-windows-x86_64"
-rm -rf "$out"
-mkdir -p "$out"
-"$strip" -o "$out/ecuprog.exe" "$build/ecuprog.exe"
-bash tests/e2e/windows/check_program.sh "$objdump" "$out/ecuprog.exe" "$version"
+kits=$(bash scripts/windows-kit.sh "$build" out "$revision")
+echo "$kits"
+kit=$(sed -n 's/^windows-kit: \(.*\)\.zip$/\1/p' <<<"$kits" | head -n 1)
+bash tests/e2e/windows/check_program.sh "$objdump" "$kit/ecuprog.exe" "$version"
 
 have_wine=""
 for candidate in /usr/lib/wine/wine64 wine64 wine; do
@@ -43,11 +57,9 @@ if [[ -n "$have_wine" ]]; then
                    "$(cache_value ECUPROG_CODE_BLOCK)" "$(cache_value ECUPROG_PROFILE_BLOCK)" \
     --line "ERROR COMMUNICATING WITH SERVER" \
     --line "Press space to exit" \
-    -- "$out/ecuprog.exe"
+    -- "$kit/ecuprog.exe"
   bash tests/e2e/windows/wine.sh --stop
 else
   echo "windows-release: no Wine here, the program was not started"
 fi
-
-(cd "$out" && sha256sum ecuprog.exe >ecuprog.exe.sha256)
-echo "windows-release: $out/ecuprog.exe"
+(cd "$kit" && cat RELEASE.txt && cat SHA256SUMS)

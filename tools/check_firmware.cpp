@@ -1,11 +1,18 @@
 // Runs the tool's own validation of a code block and a profile block, so a
-// release the tool would refuse is never built into it.
+// release the tool would refuse is never built into it; for a release kit
+// it also writes what the blocks are (RELEASE.txt).
 //
-//   ecuprog_check_firmware CODE_FILE PROFILE_FILE
+//   ecuprog_check_firmware CODE_FILE PROFILE_FILE [NOTES...]
+//   ecuprog_check_firmware --program PROGRAM.exe [NOTES...]
+//     NOTES: --release-notes FILE --source-revision REVISION
+//            [--built-with TOOLCHAIN]
 //
+// --program takes the blocks out of a built Windows program (IMAGE 1001
+// and 1002), so that the notes describe what the program carries.
 // Exit code 0 and the release line on standard output when both blocks
 // pass; exit code 1 and the refusal on standard error otherwise.
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -18,6 +25,8 @@
 #include "driver/memory_console.h"
 #include "driver/stop_run.h"
 #include "platform/posix/resource_table.h"
+#include "tools/pe_resources.h"
+#include "tools/release_notes.h"
 
 namespace {
 
@@ -37,21 +46,85 @@ bool ReadFile(const char* path, std::vector<BYTE>* bytes) {
   return !in.bad();
 }
 
+struct Arguments {
+  std::vector<const char*> files;
+  const char* program = nullptr;
+  const char* notes = nullptr;
+  const char* revision = nullptr;
+  const char* toolchain = nullptr;
+};
+
+bool ParseArguments(int argc, char** argv, Arguments* arguments) {
+  for (int i = 1; i < argc; ++i) {
+    const char** option = nullptr;
+    if (std::strcmp(argv[i], "--program") == 0) option = &arguments->program;
+    if (std::strcmp(argv[i], "--release-notes") == 0) {
+      option = &arguments->notes;
+    }
+    if (std::strcmp(argv[i], "--source-revision") == 0) {
+      option = &arguments->revision;
+    }
+    if (std::strcmp(argv[i], "--built-with") == 0) {
+      option = &arguments->toolchain;
+    }
+    if (!option) {
+      arguments->files.push_back(argv[i]);
+    } else if (++i < argc) {
+      *option = argv[i];
+    } else {
+      return false;
+    }
+  }
+  bool blocks = arguments->program ? arguments->files.empty()
+                                   : arguments->files.size() == 2;
+  return blocks && !arguments->notes == !arguments->revision &&
+         (arguments->notes || !arguments->toolchain);
+}
+
+// The blocks from their files or out of the program; what could not be
+// read, or "".
+std::string ReadBlocks(const Arguments& arguments, std::vector<BYTE>* code,
+                       std::vector<BYTE>* profile) {
+  if (!arguments.program) {
+    for (int i = 0; i < 2; ++i) {
+      if (!ReadFile(arguments.files[i], i == 0 ? code : profile)) {
+        return std::string("cannot read ") + arguments.files[i];
+      }
+    }
+    return "";
+  }
+  std::vector<BYTE> program;
+  if (!ReadFile(arguments.program, &program)) {
+    return std::string("cannot read ") + arguments.program;
+  }
+  if (!ReadImageResource(program, kCodeResourceId, code) ||
+      !ReadImageResource(program, kProfileResourceId, profile)) {
+    return std::string("no firmware resources in ") + arguments.program;
+  }
+  return "";
+}
+
+int Refuse(const std::string& why) {
+  std::fprintf(stderr, "firmware refused: %s\n", why.c_str());
+  return 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: %s CODE_FILE PROFILE_FILE\n", argv[0]);
+  Arguments arguments;
+  if (!ParseArguments(argc, argv, &arguments)) {
+    std::fprintf(stderr,
+                 "usage: %s (CODE_FILE PROFILE_FILE | --program PROGRAM.exe)\n"
+                 "       [--release-notes FILE --source-revision REVISION\n"
+                 "        [--built-with TOOLCHAIN]]\n",
+                 argv[0]);
     return 2;
   }
   std::vector<BYTE> code;
   std::vector<BYTE> profile;
-  for (int i = 1; i < 3; ++i) {
-    if (!ReadFile(argv[i], i == 1 ? &code : &profile)) {
-      std::fprintf(stderr, "firmware refused: cannot read %s\n", argv[i]);
-      return 1;
-    }
-  }
+  std::string unread = ReadBlocks(arguments, &code, &profile);
+  if (!unread.empty()) return Refuse(unread);
   const EmbeddedResource table[] = {
       {"IMAGE", kCodeResourceId, nullptr, code.data(),
        static_cast<DWORD>(code.size()), false},
@@ -64,10 +137,12 @@ int main(int argc, char** argv) {
   SetRunExit(ThrowRefusal);
 
   std::string refusal;
+  CodeImage image;
+  ProfileBlock profileBlock;
   try {
     BuildCrcTable();
-    CodeImage image = LoadCodeImage();
-    LoadProfileBlock(image.header());
+    image = LoadCodeImage();
+    profileBlock = LoadProfileBlock(image.header());
   } catch (const Refused& stop) {
     refusal = stop.message;
   }
@@ -75,9 +150,18 @@ int main(int argc, char** argv) {
   SetConsole(nullptr);
   UseResourceTable(nullptr, 0);
 
-  if (!refusal.empty()) {
-    std::fprintf(stderr, "firmware refused: %s\n", refusal.c_str());
-    return 1;
+  if (!refusal.empty()) return Refuse(refusal);
+  if (arguments.notes) {
+    ReleaseBlocks blocks{&code, image.bytes.get(), image.length,
+                         profileBlock.bytes, profileBlock.length};
+    std::ofstream out(arguments.notes, std::ios::binary);
+    out << DescribeRelease(blocks, arguments.revision);
+    if (arguments.toolchain) {
+      out << "Built with: " << arguments.toolchain << "\n";
+    }
+    if (!out.flush()) {
+      return Refuse(std::string("cannot write ") + arguments.notes);
+    }
   }
   std::fputs(console.output().c_str(), stdout);
   return 0;

@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# The same source builds the same release kit: two copies of the source
+# files (tracked and new, as in the working tree), in folders of different names, built one
+# after the other with the release preset, under different umasks, without
+# ccache (a cached object would hide a path or a time in it), then packed;
+# ecuprog.exe and the kit's zip must be byte-identical. Only the program
+# is built, to keep the test to a few minutes.
+#
+#   reproducible_test.sh SOURCE_DIR HOST_TOOLS_DIR CRYPTOPP_ROOT WORK_DIR
+set -euo pipefail
+source_dir=$1
+host_tools=$2
+cryptopp=$3
+work=$4
+
+unset CMAKE_C_COMPILER_LAUNCHER CMAKE_CXX_COMPILER_LAUNCHER
+export CCACHE_DISABLE=1
+SOURCE_DATE_EPOCH=$(git -C "$source_dir" log -1 --format=%ct 2>/dev/null || echo 1700000000)
+export SOURCE_DATE_EPOCH
+
+rm -rf "$work"
+mkdir -p "$work"
+sums=()
+for copy in a "second copy, in a longer folder name"; do
+  tree="$work/$copy/ecuprog"
+  mkdir -p "$tree"
+  # Tracked and new files as they are in the working tree.
+  (cd "$source_dir" &&
+    git ls-files -z --cached --others --exclude-standard |
+    while IFS= read -r -d '' file; do
+      if [[ -f "$file" ]]; then printf '%s\0' "$file"; fi
+    done | xargs -0 cp --parents -t "$tree")
+  start=$SECONDS
+  (
+    [[ "$copy" == a ]] && umask 022 || umask 077
+    cd "$tree"
+    cmake --preset windows-release -DECUPROG_CRYPTOPP_ROOT="$cryptopp" \
+      -DECUPROG_HOST_TOOLS_DIR="$host_tools" \
+      -DCMAKE_C_COMPILER_LAUNCHER= -DCMAKE_CXX_COMPILER_LAUNCHER= >build.log 2>&1 &&
+      cmake --build --preset windows-release -j"${JOBS:-2}" --target ecuprog \
+        >>build.log 2>&1 &&
+      bash scripts/windows-kit.sh build/windows-release out test-revision >>build.log 2>&1
+  ) || { tail -n 30 "$tree/build.log"; echo "FAILED: the build in $tree"; exit 1; }
+  kit=$(find "$tree/out" -maxdepth 1 -name '*-windows-x86_64.zip' -print -quit)
+  sum="$(cd "$tree/out" && sha256sum "$(basename "${kit%.zip}")/ecuprog.exe" "$(basename "$kit")")"
+  echo "$copy: built in $((SECONDS - start)) s"
+  echo "$sum"
+  sums+=("$sum")
+done
+# What a workshop unpacks: the entries in their order, and sums that hold.
+entries=$(unzip -Z1 "$kit" | tr '\n' ' ')
+[[ "$entries" == "ecuprog.exe RELEASE.txt MESSAGES.txt SHA256SUMS " ]] ||
+  { echo "FAILED: the kit holds $entries"; exit 1; }
+(cd "${kit%.zip}" && sha256sum --quiet -c SHA256SUMS) ||
+  { echo "FAILED: the kit's SHA256SUMS"; exit 1; }
+if [[ "${sums[0]}" != "${sums[1]}" ]]; then
+  echo "FAILED: the two builds differ"
+  exit 1
+fi
+echo "ok: both builds gave the same ecuprog.exe and kit"
