@@ -6,6 +6,9 @@
 //   --no-class         registers no class object
 //   --exit-marker=F    writes "<exit code> <live objects>" to F at the end
 //   --pid-file=F       writes its process id to F at the start
+//   --silent=CALL      CALL (AcquireGroup, StartErase, PollErase,
+//                      ProgramRegion, ResetDevice, GetVersion) answers S_OK
+//                      and writes none of its numbers
 #include <unistd.h>
 
 #include <cstdio>
@@ -20,6 +23,10 @@
 namespace {
 
 int g_liveObjects = 0;
+
+// The call that answers S_OK without writing its numbers.
+std::string g_silent;
+bool Silent(const char* call) { return g_silent == call; }
 
 // The last arguments that reached the server, as an array.
 struct Record {
@@ -86,6 +93,7 @@ class EchoProgramming final : public Object<ProgrammingInterfaceUnused> {
     std::memcpy(recorded, &groupKey, 4);
     std::memcpy(recorded + 4, &groupId, sizeof(GUID));
     RecordBytes(recorded, sizeof recorded);
+    if (Silent("AcquireGroup")) return S_OK;
     const auto* id = reinterpret_cast<const BYTE*>(&groupId);
     for (size_t i = 0; i < sizeof ticket->bytes; ++i) {
       ticket->bytes[i] = id[i] ^ echo_server::kTicketMask;
@@ -97,20 +105,24 @@ class EchoProgramming final : public Object<ProgrammingInterfaceUnused> {
                                        USHORT* status) override {
     const ULONG recorded[2] = {startAddress, length};
     RecordBytes(recorded, sizeof recorded);
+    if (Silent("StartErase")) return S_OK;
     *status = kStatusBusy;
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE PollErase(USHORT* status) override {
+    if (Silent("PollErase")) return S_OK;
     *status = kStatusDone;
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE ProgramRegion(ULONG, ULONG length, SAFEARRAY* data,
                                           USHORT* status) override {
     RecordArray(data);
+    if (Silent("ProgramRegion")) return S_OK;
     *status = data != nullptr && data->rgsabound[0].cElements == length ? 0 : 1;
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE ResetDevice(USHORT* status) override {
+    if (Silent("ResetDevice")) return S_OK;
     *status = echo_server::kResetStatus;
     return echo_server::kResetResult;
   }
@@ -221,6 +233,7 @@ class EchoServer final : public Object<ProgrammingServerUnused> {
     }
   }
   HRESULT STDMETHODCALLTYPE GetVersion(USHORT* major, USHORT* minor) override {
+    if (Silent("GetVersion")) return S_OK;
     *major = static_cast<USHORT>(g_liveObjects);
     *minor = echo_server::kMinorVersion;
     return S_OK;
@@ -285,6 +298,7 @@ void WriteFile(const std::string& path, const std::string& text) {
 
 int main(int argc, char** argv) {
   WriteFile(Option(argc, argv, "--pid-file="), std::to_string(getpid()));
+  g_silent = Option(argc, argv, "--silent=");
   if (Flag(argc, argv, "--exit-at-once")) return 0;
   if (Flag(argc, argv, "--never-answer")) {
     sleep(60);
