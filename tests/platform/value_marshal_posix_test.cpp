@@ -109,6 +109,14 @@ TEST(ArrayCrossingTest, MessagesThatHoldNoMakeableArrayAreRefused) {
   EXPECT_EQ(com_posix::ReadArray(
                 message.getRoot<com_marshal::Array>().asReader(), &copy),
             kBadStubData);
+
+  // Bounds that describe no array: empty at the lowest lower bound.
+  value.setVartype(VT_UI1);
+  value.setLowerBound(INT32_MIN);
+  EXPECT_EQ(com_posix::ReadArray(
+                message.getRoot<com_marshal::Array>().asReader(), &copy),
+            kBadStubData);
+  EXPECT_EQ(copy, nullptr);
 }
 
 // Sends a text through a message and back.
