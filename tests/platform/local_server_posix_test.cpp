@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <ostream>
@@ -521,6 +522,39 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<FailureCase>& info) {
       return std::string(info.param.name);
     });
+
+// The peak of this process's virtual size, in KiB.
+long PeakVirtualKib() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmPeak:", 0) == 0) return std::atol(line.c_str() + 7);
+  }
+  return -1;
+}
+
+// A peer that announces a message far larger than any answer: the call
+// fails at once, as a failed call, and the message's room is never taken.
+// Reading on would wait for 4 GiB that never come, until the activation
+// gives up.
+TEST_F(LocalServerTest, AnOversizedMessageFailsAtOnceWithoutReservingIt) {
+  Register("--announce-oversized");
+  const long before = PeakVirtualKib();
+  ASSERT_GT(before, 0);
+  void* object = reinterpret_cast<void*>(1);
+  const Clock::time_point start = Clock::now();
+  const HRESULT hr =
+      CoCreateInstance(echo_server::kClass, nullptr, CLSCTX_LOCAL_SERVER,
+                       IID_ProgrammingServer, &object);
+  const double seconds = SecondsSince(start);
+  const long grown = PeakVirtualKib() - before;
+  EXPECT_EQ(hr, CO_E_SERVER_EXEC_FAILURE);
+  EXPECT_EQ(object, nullptr);
+  EXPECT_LT(seconds, 5.0);
+  EXPECT_LT(grown, 256 * 1024) << "KiB of address space taken";
+  std::printf("[ measure ] refused after %.1f ms, peak grew %ld KiB\n",
+              seconds * 1000, grown);
+}
 
 TEST_F(LocalServerTest, InterfacesThatCannotCrossAreRefused) {
   void* object = reinterpret_cast<void*>(1);

@@ -6,12 +6,16 @@
 //   --no-class         registers no class object
 //   --exit-marker=F    writes "<exit code> <live objects>" to F at the end
 //   --pid-file=F       writes its process id to F at the start
+//   --announce-oversized  answers activation with the start of a message
+//                      of 4 GiB, then holds the channel without sending it
 //   --silent=CALL      CALL (AcquireGroup, StartErase, PollErase,
 //                      ProgramRegion, ResetDevice, GetVersion) answers S_OK
 //                      and writes none of its numbers
+#include <poll.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -269,6 +273,21 @@ class EchoFactory final : public IClassFactory {
   HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
 };
 
+// A channel peer that announces one segment of 2^29 words (4 GiB) and then
+// sends nothing more, until its client hangs up or ten seconds pass.
+int AnnounceOversized() {
+  const char* channel = std::getenv("ECUPROG_COM_CHANNEL");
+  const int fd = channel != nullptr ? std::atoi(channel) : -1;
+  if (fd < 0) return 2;
+  const uint32_t header[2] = {0, uint32_t{1} << 29};  // one segment, size
+  if (write(fd, header, sizeof header) != sizeof header) return 1;
+  pollfd hangUp{fd, POLLIN, 0};
+  char scratch[4096];
+  while (poll(&hangUp, 1, 10000) > 0 && read(fd, scratch, sizeof scratch) > 0) {
+  }
+  return 0;
+}
+
 std::string Option(int argc, char** argv, const char* name) {
   const size_t length = std::strlen(name);
   for (int i = 1; i < argc; ++i) {
@@ -300,6 +319,7 @@ int main(int argc, char** argv) {
   WriteFile(Option(argc, argv, "--pid-file="), std::to_string(getpid()));
   g_silent = Option(argc, argv, "--silent=");
   if (Flag(argc, argv, "--exit-at-once")) return 0;
+  if (Flag(argc, argv, "--announce-oversized")) return AnnounceOversized();
   if (Flag(argc, argv, "--never-answer")) {
     sleep(60);
     return 0;
