@@ -3,8 +3,6 @@
 // Wide text is converted to UTF-8 and written through the same narrow
 // stream as everything else: glibc fixes a stream's orientation at its first
 // use, and a wide write after a narrow one would print nothing.
-#include "platform/console.h"
-
 #include <fcntl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -12,6 +10,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <string>
+
+#include "platform/console.h"
 
 namespace {
 

@@ -3,6 +3,8 @@
 //
 //   --exit-at-once     ends before answering its client
 //   --never-answer     holds the channel but never answers
+//   --child-pid-file=F with --never-answer: first starts a child that
+//                      sleeps as long, and writes its process id to F
 //   --no-class         registers no class object
 //   --exit-marker=F    writes "<exit code> <live objects>" to F at the end
 //   --pid-file=F       writes its process id to F at the start
@@ -321,6 +323,15 @@ int main(int argc, char** argv) {
   if (Flag(argc, argv, "--exit-at-once")) return 0;
   if (Flag(argc, argv, "--announce-oversized")) return AnnounceOversized();
   if (Flag(argc, argv, "--never-answer")) {
+    const std::string childPidFile = Option(argc, argv, "--child-pid-file=");
+    if (!childPidFile.empty()) {
+      const pid_t child = fork();
+      if (child == 0) {
+        sleep(60);
+        _exit(0);
+      }
+      WriteFile(childPidFile, std::to_string(child));
+    }
     sleep(60);
     return 0;
   }
