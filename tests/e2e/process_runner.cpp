@@ -5,7 +5,9 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -18,6 +20,9 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 [[noreturn]] void ExecChild(const ProcessSetup& setup, int inputFd) {
+  // A program ended by a signal that dumps core leaves no core file behind.
+  const rlimit noCore{0, 0};
+  setrlimit(RLIMIT_CORE, &noCore);
   if (inputFd >= 0) {
     dup2(inputFd, STDIN_FILENO);
     close(inputFd);
@@ -70,6 +75,18 @@ void KillChildren(int pid) {
   closedir(proc);
 }
 
+std::string TerminalModes(int fd) {
+  termios modes{};
+  if (tcgetattr(fd, &modes) != 0) return "unreadable";
+  char text[128];
+  std::snprintf(text, sizeof text,
+                "iflag=%o oflag=%o cflag=%o lflag=%o cc=", modes.c_iflag,
+                modes.c_oflag, modes.c_cflag, modes.c_lflag);
+  std::string out = text;
+  for (cc_t c : modes.c_cc) out += std::to_string(c) + ",";
+  return out;
+}
+
 std::string WithoutCarriageReturns(const std::string& text) {
   std::string out;
   for (char c : text) {
@@ -94,6 +111,7 @@ ProcessResult RunProcess(const ProcessSetup& setup) {
       if (inputPipe[1] >= 0) close(inputPipe[1]);
       ExecChild(setup, inputPipe[0]);
     }
+    if (child > 0) result.terminalBefore = TerminalModes(outputFd);
   } else {
     int outputPipe[2];
     if (pipe(outputPipe) != 0) return result;
@@ -120,8 +138,8 @@ ProcessResult RunProcess(const ProcessSetup& setup) {
 
   Clock::time_point start = Clock::now();
   Clock::time_point deadline =
-      start + std::chrono::milliseconds(
-                  static_cast<long>(setup.timeoutSeconds * 1000));
+      start +
+      std::chrono::milliseconds(static_cast<long>(setup.timeoutSeconds * 1000));
   size_t step = 0;
   size_t searchFrom = 0;
   bool hungUp = false;
@@ -141,7 +159,10 @@ ProcessResult RunProcess(const ProcessSetup& setup) {
       if (n > 0) {
         result.output.append(buffer, static_cast<size_t>(n));
       } else {
-        close(outputFd);  // end of output (or the terminal hung up)
+        // End of output (or the terminal hung up): the settings the program
+        // left are read while the terminal is still open.
+        if (setup.terminal) result.terminalAfter = TerminalModes(outputFd);
+        close(outputFd);
         outputFd = -1;
       }
     } else if (outputFd < 0) {
@@ -169,6 +190,9 @@ ProcessResult RunProcess(const ProcessSetup& setup) {
     }
     if (!exited && waitpid(child, &status, WNOHANG) == child) exited = true;
   }
+  if (setup.terminal && outputFd >= 0 && !hungUp) {
+    result.terminalAfter = TerminalModes(outputFd);
+  }
   result.stepsDone = step;
   // Drain what is left.
   while (outputFd >= 0) {
@@ -180,8 +204,7 @@ ProcessResult RunProcess(const ProcessSetup& setup) {
     result.output.append(buffer, static_cast<size_t>(n));
   }
   if (outputFd >= 0) close(outputFd);
-  result.seconds =
-      std::chrono::duration<double>(Clock::now() - start).count();
+  result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
   if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
   if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
   return result;

@@ -48,7 +48,15 @@ struct ProcessResult {
   std::string output;   // terminal or pipe output, echo included
   double seconds = 0;   // from start to exit
   size_t stepsDone = 0;  // steps typed before the program ended
+  /// The pseudo-terminal's settings as the program found them and as it
+  /// left them (TerminalModes); empty without a terminal.
+  std::string terminalBefore;
+  std::string terminalAfter;
 };
+
+/// A terminal's settings as text, for comparing: its flags and control
+/// characters.
+std::string TerminalModes(int fd);
 
 /// Kills every process whose parent is `pid` (the servers it started).
 void KillChildren(int pid);
