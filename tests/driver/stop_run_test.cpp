@@ -2,7 +2,20 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <new>
+#include <string>
+#include <vector>
+
 #include "tests/run_harness.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#define ECUPROG_ADDRESS_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define ECUPROG_ADDRESS_SANITIZER 1
+#endif
+#endif
 
 namespace {
 
@@ -21,6 +34,46 @@ TEST(StopRunTest, UninitialisesCom) {
   // Had StopRun left COM initialised, this would report S_FALSE.
   EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
   CoUninitialize();
+}
+
+// Allocations far beyond any machine's memory fail at once, in a standard
+// container as in a plain new; each stops the run like any other fault.
+TEST(StopRunTest, MemoryThatRunsOutStopsTheRun) {
+#ifdef ECUPROG_ADDRESS_SANITIZER
+  GTEST_SKIP() << "the address sanitizer reports failed allocations itself";
+#endif
+  constexpr size_t kBeyondAnyMemory = size_t{1} << 60;
+  // Kept where the compiler must assume it is read, so no allocation is
+  // left out.
+  static const void* volatile made = nullptr;
+
+  const std::function<void()> allocations[] = {
+      [] {
+        std::vector<char> bytes;
+        bytes.reserve(kBeyondAnyMemory);
+        made = bytes.data();
+      },
+      [] {
+        std::string text(kBeyondAnyMemory, 'x');
+        made = text.data();
+      },
+      [] {
+        char* bytes = new char[kBeyondAnyMemory];
+        made = bytes;
+        delete[] bytes;
+      },
+  };
+  for (const auto& allocation : allocations) {
+    PhaseOutcome outcome = RunPhase([&] {
+      StopRunWhenMemoryRunsOut();
+      allocation();
+    });
+    std::set_new_handler(nullptr);
+    EXPECT_EQ(made, nullptr);
+    EXPECT_TRUE(outcome.stopped);
+    EXPECT_EQ(outcome.exitCode, 1);
+    EXPECT_EQ(outcome.output, "OUT OF MEMORY\nPress space to exit\n");
+  }
 }
 
 TEST(CheckServerResultTest, StopsOnlyOnNegativeCodes) {

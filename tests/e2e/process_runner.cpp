@@ -23,6 +23,10 @@ using Clock = std::chrono::steady_clock;
   // A program ended by a signal that dumps core leaves no core file behind.
   const rlimit noCore{0, 0};
   setrlimit(RLIMIT_CORE, &noCore);
+  if (setup.addressSpaceLimit != 0) {
+    const rlimit space{setup.addressSpaceLimit, setup.addressSpaceLimit};
+    setrlimit(RLIMIT_AS, &space);
+  }
   if (inputFd >= 0) {
     dup2(inputFd, STDIN_FILENO);
     close(inputFd);

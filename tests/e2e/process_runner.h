@@ -39,14 +39,16 @@ struct ProcessSetup {
   /// After the last step: close the terminal (the operator's window goes).
   bool hangUpAfterSteps = false;
   double timeoutSeconds = 20;
+  /// The program's address space limit in bytes (RLIMIT_AS); 0: none.
+  size_t addressSpaceLimit = 0;
 };
 
 struct ProcessResult {
   bool timedOut = false;
-  int exitCode = -1;    // -1 when killed by a signal
+  int exitCode = -1;  // -1 when killed by a signal
   int signal = 0;
-  std::string output;   // terminal or pipe output, echo included
-  double seconds = 0;   // from start to exit
+  std::string output;    // terminal or pipe output, echo included
+  double seconds = 0;    // from start to exit
   size_t stepsDone = 0;  // steps typed before the program ended
   /// The pseudo-terminal's settings as the program found them and as it
   /// left them (TerminalModes); empty without a terminal.
