@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "programming/acquire_interfaces.h"
@@ -76,7 +75,7 @@ class SlowBusyErase final : public ProgrammingInterfaceUnused {
   }
   HRESULT STDMETHODCALLTYPE PollErase(USHORT* status) override {
     ++polls;
-    std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
+    Sleep(kPollMs);
     *status = kStatusBusy;
     return S_OK;
   }
@@ -90,7 +89,7 @@ class SlowBusyErase final : public ProgrammingInterfaceUnused {
     return S_OK;
   }
 
-  static constexpr int kPollMs = 20;
+  static constexpr DWORD kPollMs = 20;
   int polls = 0;
 };
 
@@ -118,7 +117,7 @@ TEST(EraseLimitTest, CountsRealTimeWhenPollsAreSlow) {
   EXPECT_EQ(outcome.output,
             "Erase ... erasing ... ERASE TIMED OUT\nPress space to exit\n");
   // 200 ms of 20 ms polls: about ten; the pauses' sum would allow 200.
-  EXPECT_LE(server.polls, 200 / SlowBusyErase::kPollMs + 2);
+  EXPECT_LE(server.polls, static_cast<int>(200 / SlowBusyErase::kPollMs) + 2);
   RecordProperty("polls", server.polls);
   RecordProperty("milliseconds", static_cast<int>(ms));
 }
