@@ -56,13 +56,15 @@ HRESULT ReadArray(com_marshal::Array::Reader in, SAFEARRAY** array) {
   *array = nullptr;
   if (in.isNull()) return S_OK;
   auto value = in.getValue();
+  // Read before the array is made: a malformed message throws here, and an
+  // array made already would be lost.
+  const capnp::Data::Reader elements = value.getElements();
   SAFEARRAYBOUND bound{value.getElementCount(), value.getLowerBound()};
   SAFEARRAY* made = SafeArrayCreate(value.getVartype(), 1, &bound);
   if (made == nullptr) {
     // A type this side has no arrays of, or a size it cannot hold.
     return kBadStubData;
   }
-  const capnp::Data::Reader elements = value.getElements();
   if (elements.size() != size_t{bound.cElements} * made->cbElements) {
     SafeArrayDestroy(made);
     return kBadStubData;
