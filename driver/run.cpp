@@ -39,8 +39,8 @@ void RunProgrammingJob(int, char**) {
   CheckBootCode(unit, codeHeader);
 
   RestampCodeImage(image.bytes.get(), image.length);
-  ProgramUnit(&interfaces, unit, image.bytes.get(), image.length, profile.bytes,
-              profile.length);
+  ProgramUnit(&interfaces, unit, image.bytes.get(), image.length,
+              profile.bytes, profile.length);
 
   StopRun(0, "PROGRAMMING SUCCESSFUL");
 }

@@ -95,8 +95,8 @@ TEST_P(FaultMatrix, EveryCallOfAJobMayFail) {
     if (action == FaultAction::kResultCode) {
       value = int64_t{static_cast<int32_t>(0x80004005)};
     }
-    bench.faults = {
-        {row.operation, row.region, row.call, action, value, row.during}};
+    bench.faults = {{row.operation, row.region, row.call, action, value,
+                     row.during}};
     SaveBench(bench);
     std::string codeFile = benchFolder + "/w3-bay1-code.bin";
     std::string storeFile = benchFolder + "/w3-bay1-store.bin";

@@ -14,7 +14,7 @@ class FirmwareEndToEnd : public testing::Test {
     setup.argv = {path};
     // An empty registry: no programming server can be found.
     setup.environment = {{"ECUPROG_COM_REGISTRY", registry_.path()},
-                         {"ECUPROG_SIM_BENCH", registry_.path() + "/bench"}};
+                        {"ECUPROG_SIM_BENCH", registry_.path() + "/bench"}};
     return setup;
   }
   TempFolder registry_;
@@ -44,9 +44,8 @@ TEST_F(FirmwareEndToEnd, DamagedBlocksStopBeforeTheReleaseLine) {
     const char* program;
     const char* message;
   };
-  const Case cases[] = {
-      {ECUPROG_DAMAGED_CODE_PATH, "CODE BLOCK CRC CHECK FAILED"},
-      {ECUPROG_DAMAGED_PROFILE_PATH, "PROFILE CRC CHECK FAILED"}};
+  const Case cases[] = {{ECUPROG_DAMAGED_CODE_PATH, "CODE BLOCK CRC CHECK FAILED"},
+                        {ECUPROG_DAMAGED_PROFILE_PATH, "PROFILE CRC CHECK FAILED"}};
   for (const Case& c : cases) {
     ProcessSetup setup = Tool(c.program);
     setup.terminal = false;

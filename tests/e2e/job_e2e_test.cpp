@@ -58,7 +58,7 @@ class JobEndToEnd : public testing::Test {
     setup.argv = {ECUPROG_PATH};
     setup.environment = Environment();
     setup.steps = {{"you wish to program : ", serial + "\n"},
-                   {"Press space to exit", " "}};
+                  {"Press space to exit", " "}};
     return setup;
   }
   void AddFault(SimFault fault) {
@@ -78,21 +78,22 @@ TEST_F(JobEndToEnd, ProgramsTheReadyUnit) {
   ASSERT_FALSE(result.timedOut) << result.output;
   EXPECT_EQ(result.exitCode, 0);
   std::string output = WithoutCarriageReturns(result.output);
-  for (const char* expected :
-       {"\nReady to program W3 firmware release 1.463.1\n"
-        "Found : W3#4711 (",
-        "Found : W3 (NO SERIAL NUMBER) BootV1.40 NOT READY FOR CODE "
-        "PROGRAMMING\n",
-        "(BAD BOOT CODE) NOT READY FOR CODE PROGRAMMING\n",
-        "Please enter the serial number of the device you wish to program "
-        ": 4711\nAccess as ",
-        "\nCode flash erase ... ", "\nCode flash program ... complete (",
-        "\nStore flash erase ... ", "\nStore flash program ... complete (",
-        "\nReset request ... accepted\nPROGRAMMING SUCCESSFUL\n"
-        "Press space to exit\n"}) {
+  for (const char* expected : {
+           "\nReady to program W3 firmware release 1.463.1\n"
+           "Found : W3#4711 (",
+           "Found : W3 (NO SERIAL NUMBER) BootV1.40 NOT READY FOR CODE "
+           "PROGRAMMING\n",
+           "(BAD BOOT CODE) NOT READY FOR CODE PROGRAMMING\n",
+           "Please enter the serial number of the device you wish to program "
+           ": 4711\nAccess as ",
+           "\nCode flash erase ... ",
+           "\nCode flash program ... complete (",
+           "\nStore flash erase ... ",
+           "\nStore flash program ... complete (",
+           "\nReset request ... accepted\nPROGRAMMING SUCCESSFUL\n"
+           "Press space to exit\n"}) {
     EXPECT_NE(output.find(expected), std::string::npos)
-        << "missing: " << expected << "\nin:\n"
-        << output;
+        << "missing: " << expected << "\nin:\n" << output;
   }
 
   // The code flash holds the restamped image: intact, stamped within the
@@ -143,10 +144,9 @@ TEST_F(JobEndToEnd, AServerThatDiesEndsTheRunWithinSeconds) {
   result = RunProcess(Job("4711"));
   ASSERT_FALSE(result.timedOut);
   EXPECT_EQ(result.exitCode, 1);
-  EXPECT_NE(
-      WithoutCarriageReturns(result.output)
-          .find("Code flash program ... ERROR COMMUNICATING WITH SERVER\n"),
-      std::string::npos)
+  EXPECT_NE(WithoutCarriageReturns(result.output)
+                .find("Code flash program ... ERROR COMMUNICATING WITH SERVER\n"),
+            std::string::npos)
       << result.output;
   // The store flash was never touched.
   std::vector<uint8_t> store = ReadFile(bench_ + "/w3-bay1-store.bin");

@@ -142,8 +142,8 @@ ProcessResult RunProcess(const ProcessSetup& setup) {
 
   Clock::time_point start = Clock::now();
   Clock::time_point deadline =
-      start +
-      std::chrono::milliseconds(static_cast<long>(setup.timeoutSeconds * 1000));
+      start + std::chrono::milliseconds(
+                  static_cast<long>(setup.timeoutSeconds * 1000));
   size_t step = 0;
   size_t searchFrom = 0;
   bool hungUp = false;
@@ -208,7 +208,8 @@ ProcessResult RunProcess(const ProcessSetup& setup) {
     result.output.append(buffer, static_cast<size_t>(n));
   }
   if (outputFd >= 0) close(outputFd);
-  result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  result.seconds =
+      std::chrono::duration<double>(Clock::now() - start).count();
   if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
   if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
   return result;

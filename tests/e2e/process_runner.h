@@ -45,10 +45,10 @@ struct ProcessSetup {
 
 struct ProcessResult {
   bool timedOut = false;
-  int exitCode = -1;  // -1 when killed by a signal
+  int exitCode = -1;    // -1 when killed by a signal
   int signal = 0;
-  std::string output;    // terminal or pipe output, echo included
-  double seconds = 0;    // from start to exit
+  std::string output;   // terminal or pipe output, echo included
+  double seconds = 0;   // from start to exit
   size_t stepsDone = 0;  // steps typed before the program ended
   /// The pseudo-terminal's settings as the program found them and as it
   /// left them (TerminalModes); empty without a terminal.
