@@ -7,15 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/address_sanitizer.h"
 #include "tests/run_harness.h"
-
-#if defined(__SANITIZE_ADDRESS__)
-#define ECUPROG_ADDRESS_SANITIZER 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define ECUPROG_ADDRESS_SANITIZER 1
-#endif
-#endif
 
 namespace {
 

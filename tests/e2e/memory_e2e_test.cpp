@@ -9,15 +9,8 @@
 #include <string>
 
 #include "sim/temp_folder.h"
+#include "tests/address_sanitizer.h"
 #include "tests/e2e/process_runner.h"
-
-#if defined(__SANITIZE_ADDRESS__)
-#define ECUPROG_ADDRESS_SANITIZER 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define ECUPROG_ADDRESS_SANITIZER 1
-#endif
-#endif
 
 namespace {
 
