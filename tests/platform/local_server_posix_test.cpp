@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -573,8 +574,12 @@ TEST_F(LocalServerTest, AFifoEntryIsNotRegisteredAndDoesNotHold) {
   const std::string entry =
       registry_.folder() + "/" + "{3D0F5E84-0C2B-4E55-A7D1-6E2C9B1F7A10}";
   ASSERT_EQ(mkfifo(entry.c_str(), 0600), 0);
+  std::atomic<bool> answered{false};
   std::thread writer([&] {
-    std::this_thread::sleep_for(std::chrono::seconds(3));
+    const Clock::time_point start = Clock::now();
+    while (!answered && SecondsSince(start) < 3) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
     const int fd = open(entry.c_str(), O_WRONLY | O_NONBLOCK);
     if (fd >= 0) close(fd);
   });
@@ -585,6 +590,7 @@ TEST_F(LocalServerTest, AFifoEntryIsNotRegisteredAndDoesNotHold) {
             REGDB_E_CLASSNOTREG);
   EXPECT_LT(SecondsSince(start), 1.0);
   EXPECT_EQ(object, nullptr);
+  answered = true;
   writer.join();
 }
 
