@@ -15,6 +15,7 @@
 #include "server/select_identity.h"
 
 void RunProgrammingJob(int, char**) {
+  StopRunWhenMemoryRunsOut();
   PrintLine(kBanner);
   BuildCrcTable();
 

@@ -14,6 +14,11 @@
 /// stops the run with "ERROR COMMUNICATING WITH SERVER".
 void CheckServerResult(HRESULT result);
 
+/// From here on an allocation that fails anywhere in the run stops it with
+/// exit code 1 and "OUT OF MEMORY", instead of ending the process with an
+/// unhandled exception.
+void StopRunWhenMemoryRunsOut();
+
 /// The last step of StopRun. The default ends the process; tests, tools and
 /// fuzzers put in one that throws, so phases can run in-process. It must not
 /// return.

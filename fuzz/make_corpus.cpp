@@ -1,9 +1,12 @@
 // Writes the seed corpora of the harnesses into CORPUS_DIR/<harness>/:
 // variants of the released blocks (cut short, shrunk to a small block that
 // passes every check, then broken one check at a time) and the detection
-// arrays, identities and benches of the default simulated bench.
+// arrays, identities and benches of the default simulated bench, and one
+// channel message of each answer the tool decodes.
 //
 //   ecuprog_fuzz_corpus CORPUS_DIR
+#include <capnp/message.h>
+#include <capnp/serialize.h>
 #include <cryptopp/filters.h>
 #include <cryptopp/zlib.h>
 
@@ -18,6 +21,8 @@
 #include "blocks/block_header.h"
 #include "blocks/code_image.h"
 #include "fuzz/fuzz_check.h"
+#include "platform/posix/com_marshal.capnp.h"
+#include "platform/windows_api.h"
 #include "server/device_record.h"
 #include "sim/bench_json.h"
 #include "sim/default_bench.h"
@@ -266,6 +271,88 @@ void BenchSeeds(const SimBench& defaultBench) {
   Write(kHarness, "raw-unit-and-faults", BenchToJson(bench));
 }
 
+// A channel message as the server would send it, behind the byte that
+// names the answer (see channel_fuzzer.cpp).
+void WriteMessage(const std::string& name, uint8_t kind,
+                  capnp::MessageBuilder& message) {
+  const kj::Array<capnp::word> words = capnp::messageToFlatArray(message);
+  const kj::ArrayPtr<const kj::byte> bytes = words.asBytes();
+  Bytes seed{kind};
+  seed.insert(seed.end(), bytes.begin(), bytes.end());
+  Write("channel_fuzzer", name, seed);
+}
+
+void SetArray(com_marshal::Array::Builder out, VARTYPE vt, int32_t lower,
+              uint32_t count, size_t elementSize) {
+  auto value = out.initValue();
+  value.setVartype(vt);
+  value.setLowerBound(lower);
+  value.setElementCount(count);
+  auto elements = value.initElements(count * elementSize);
+  for (size_t i = 0; i < elements.size(); ++i) {
+    elements[i] = static_cast<uint8_t>(i * 7 + 1);
+  }
+}
+
+void ChannelSeeds() {
+  using com_marshal::Activator;
+  using com_marshal::ProgrammingInterface;
+  using com_marshal::ProgrammingServer;
+  {
+    capnp::MallocMessageBuilder message;
+    auto answer = message.initRoot<ProgrammingServer::DetectDevicesResults>();
+    SetArray(answer.initDevices(), VT_UI1, 0, 2 * kDeviceRecordSize, 1);
+    WriteMessage("detect-two-records", 0, message);
+  }
+  {
+    capnp::MallocMessageBuilder message;
+    message.initRoot<ProgrammingServer::DetectDevicesResults>()
+        .initDevices()
+        .setNull();
+    WriteMessage("detect-none", 0, message);
+  }
+  {
+    capnp::MallocMessageBuilder message;
+    auto answer = message.initRoot<ProgrammingServer::GetIdentitiesResults>();
+    SetArray(answer.initIdentities(), VT_UI2, 0, 6, 2);
+    WriteMessage("identities-two", 1, message);
+  }
+  {
+    capnp::MallocMessageBuilder message;
+    auto answer = message.initRoot<ProgrammingServer::GetIdentitiesResults>();
+    SetArray(answer.initIdentities(), VT_UI2, INT32_MIN, 0, 2);
+    WriteMessage("identities-wrapped-bounds", 1, message);
+  }
+  {
+    capnp::MallocMessageBuilder message;
+    auto answer = message.initRoot<ProgrammingServer::GetAccessNameResults>();
+    const char16_t name[] = u"Full programming \u00e4";
+    answer.initName().setUnits(capnp::Data::Reader(
+        reinterpret_cast<const kj::byte*>(name), sizeof name - 2));
+    WriteMessage("access-name", 2, message);
+  }
+  {
+    capnp::MallocMessageBuilder message;
+    auto answer = message.initRoot<ProgrammingInterface::AcquireGroupResults>();
+    answer.initTicket(16);
+    answer.setStatus(0);
+    WriteMessage("group-ticket", 4, message);
+  }
+  {
+    capnp::MallocMessageBuilder message;
+    message.initRoot<Activator::CreateInstanceResults>().initIid(16);
+    WriteMessage("instance", 5, message);
+  }
+  {
+    capnp::MallocMessageBuilder message;
+    auto request =
+        message.initRoot<ProgrammingInterface::ProgramRegionParams>();
+    request.setLength(1024);
+    SetArray(request.initData(), VT_UI1, 0, 1024, 1);
+    WriteMessage("program-region", 7, message);
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -285,5 +372,6 @@ int main(int argc, char** argv) {
   DetectionSeeds(server.state().Records());
   IdentitySeeds(bench);
   BenchSeeds(MakeDefaultBench("/nonexistent/bench", BenchTiming::kInstant));
+  ChannelSeeds();
   return 0;
 }

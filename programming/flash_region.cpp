@@ -35,19 +35,30 @@ class FineTimer {
   bool granted_;
 };
 
-// Polls a running erase until it is no longer busy. The pause between
-// polls grows so that a long erase does not keep the server and a core
-// busy, and stays short enough that the end is noticed within a few
-// milliseconds.
+// The milliseconds since `start`: by the performance counter, so that
+// slow polls count with their whole length; without a counter, the pauses
+// alone.
+double MillisecondsSince(LONGLONG start, LONGLONG frequency, DWORD paused) {
+  if (frequency == 0) return paused;
+  return static_cast<double>(Now() - start) * 1000.0 /
+         static_cast<double>(frequency);
+}
+
+// Polls a running erase until it is no longer busy, and gives up when the
+// erase has run for the limit since `start`. The pause between polls grows
+// so that a long erase does not keep the server and a core busy, and stays
+// short enough that the end is noticed within a few milliseconds.
 void WaitForErase(const FlashRegion& region, const ErasePolling& polling,
-                  USHORT* status) {
+                  LONGLONG start, LONGLONG frequency, USHORT* status) {
   FineTimer fineTimer;
   DWORD pause = polling.firstPauseMs;
-  DWORD waited = 0;
+  DWORD paused = 0;
   do {
-    if (waited >= polling.giveUpAfterMs) StopRun(1, region.eraseTimedOut);
+    if (MillisecondsSince(start, frequency, paused) >= polling.giveUpAfterMs) {
+      StopRun(1, region.eraseTimedOut);
+    }
     Sleep(pause);
-    waited += pause;
+    paused += pause;
     if (pause < polling.longestPauseMs) ++pause;
     *status = kUnsetStatus;
     CheckServerResult(region.programmer->PollErase(status));
@@ -69,7 +80,7 @@ void Erase(const FlashRegion& region, LONGLONG frequency,
   if (status != kStatusBusy) StopRun(1, region.eraseFailure);
   Print("erasing ... ");
   FlushOutput();
-  WaitForErase(region, polling, &status);
+  WaitForErase(region, polling, start, frequency, &status);
   if (status != kStatusDone) StopRun(1, region.eraseFailure);
   ReportCompletion(start, Now(), frequency);
 }

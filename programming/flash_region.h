@@ -25,7 +25,8 @@ struct FlashRegion {
 
 /// How the tool waits for an erase: it polls, pausing between polls for a
 /// time that grows from the first to the longest pause, and gives up when
-/// the pauses add up to the limit.
+/// the erase has run for the limit by the performance counter (by the sum
+/// of the pauses when there is no counter).
 struct ErasePolling {
   DWORD firstPauseMs;
   DWORD longestPauseMs;

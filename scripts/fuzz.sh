@@ -14,7 +14,8 @@ cd "$(dirname "$0")/.."
 
 seconds=${1:-60}
 build=${ECUPROG_FUZZ_BUILD:-build/fuzz}
-harnesses=(code_image profile_block select_device select_identity bench_json)
+harnesses=(code_image profile_block select_device select_identity bench_json
+  channel)
 
 CC=clang CXX=clang++ cmake -S . -B "$build" \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo \

@@ -10,14 +10,20 @@ bool TakeOverArray(SafeArrayRef& array, VARTYPE expected, size_t* count) {
   }
   LONG lower = 0;
   LONG upper = 0;
-  if (FAILED(SafeArrayGetLBound(array.get(), 1, &lower)) ||
+  if (array.get()->cDims != 1 ||
+      FAILED(SafeArrayGetLBound(array.get(), 1, &lower)) ||
       FAILED(SafeArrayGetUBound(array.get(), 1, &upper))) {
     return false;
   }
-  // An empty array has its upper bound one below its lower bound; anything
-  // lower is not an array at all.
-  int64_t elements = int64_t{upper} - int64_t{lower} + 1;
-  if (elements < 0 || !array.Lock()) return false;
-  *count = static_cast<size_t>(elements);
+  // The element count is what the data area holds; the bounds must describe
+  // exactly that many elements. They cannot when the upper bound has
+  // wrapped (an empty array at the lowest lower bound reads as one of 2^32
+  // elements), and such an array is no answer at all.
+  const ULONG elements = array.get()->rgsabound[0].cElements;
+  if (int64_t{lower} + int64_t{elements} - 1 != int64_t{upper} ||
+      !array.Lock()) {
+    return false;
+  }
+  *count = elements;
   return true;
 }

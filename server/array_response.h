@@ -7,10 +7,11 @@
 
 #include "server/com_ref.h"
 
-/// Locks the array and gives its element count over the first dimension
-/// (upper bound minus lower bound plus one). False when there is no array,
-/// its element type cannot be read or is not `expected`, its bounds cannot
-/// be read, or it cannot be locked.
+/// Locks the array and gives its element count. False when there is no
+/// array, its element type cannot be read or is not `expected`, it has
+/// another number of dimensions than one, its bounds cannot be read or do
+/// not describe its element count (upper bound minus lower bound plus one),
+/// or it cannot be locked.
 bool TakeOverArray(SafeArrayRef& array, VARTYPE expected, size_t* count);
 
 #endif  // ECUPROG_SERVER_ARRAY_RESPONSE_H

@@ -5,6 +5,12 @@
 # answers with the server method's result code and its outputs, whatever
 # that code is; arrays and texts travel by value, interface outputs as
 # references to the server's objects.
+#
+# A number the server returns (a status, a version) starts on the server's
+# side at the value the caller's variable held, carried in the request: a
+# server that reports success without writing it leaves the caller's own
+# starting value, as a call in the same process would, never a zero made up
+# on the way.
 @0x944a16ff04b90b12;
 
 using Cxx = import "/capnp/c++.capnp";
@@ -52,7 +58,8 @@ interface ProgrammingServer {
   # addressTail: the six bytes of the tail exactly as the caller holds them.
   openDevice @5 (unitAddressA :UInt32, addressTail :Data)
       -> (result :Int32, device :DeviceInterface);
-  getVersion @6 () -> (result :Int32, major :UInt16, minor :UInt16);
+  getVersion @6 (major :UInt16, minor :UInt16)
+      -> (result :Int32, major :UInt16, minor :UInt16);
 }
 
 interface DeviceInterface {
@@ -63,12 +70,13 @@ interface DeviceInterface {
 }
 
 interface ProgrammingInterface {
-  acquireGroup @0 (groupKey :UInt32, groupId :Data)
+  acquireGroup @0 (groupKey :UInt32, groupId :Data, status :UInt16)
       -> (result :Int32, ticket :Data, status :UInt16);
-  startErase @1 (startAddress :UInt32, length :UInt32)
+  startErase @1 (startAddress :UInt32, length :UInt32, status :UInt16)
       -> (result :Int32, status :UInt16);
-  pollErase @2 () -> (result :Int32, status :UInt16);
-  programRegion @3 (startAddress :UInt32, length :UInt32, data :Array)
+  pollErase @2 (status :UInt16) -> (result :Int32, status :UInt16);
+  programRegion @3 (startAddress :UInt32, length :UInt32, data :Array,
+                    status :UInt16)
       -> (result :Int32, status :UInt16);
-  resetDevice @4 () -> (result :Int32, status :UInt16);
+  resetDevice @4 (status :UInt16) -> (result :Int32, status :UInt16);
 }

@@ -17,8 +17,13 @@ std::string RegistryFolder();
 /// A class's entry name: "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}", upper case.
 std::string GuidText(REFGUID guid);
 
-/// The command registered for `clsid`; false when there is none.
+/// The command registered for `clsid`; false when there is none, or when
+/// the entry is no regular file of a command's size.
 bool LookupLocalServer(REFCLSID clsid, std::string* command);
+
+/// True when `program` may be started as a local server: an absolute path
+/// to a regular file this process may execute.
+bool IsStartableProgram(const std::string& program);
 
 /// The words of a registered command: separated by blanks, a double-quoted
 /// stretch keeps its blanks. An unclosed quote runs to the end.

@@ -39,6 +39,9 @@ HRESULT MakeFolders(const std::string& path) {
   }
 }
 
+// Far more than any command line an entry needs.
+constexpr off_t kMaxEntryBytes = 64 * 1024;
+
 std::string EntryPath(const std::string& folder, REFCLSID clsid) {
   return folder + "/" + GuidText(clsid);
 }
@@ -70,15 +73,27 @@ std::string GuidText(REFGUID guid) {
 bool LookupLocalServer(REFCLSID clsid, std::string* command) {
   const std::string folder = RegistryFolder();
   if (folder.empty()) return false;
-  std::FILE* file = std::fopen(EntryPath(folder, clsid).c_str(), "re");
-  if (file == nullptr) return false;
+  // Opened without waiting, and read only when it is a plain file of a
+  // sensible size: an entry that is a FIFO or a device would otherwise hold
+  // the client before its server is even started.
+  const int fd = open(EntryPath(folder, clsid).c_str(),
+                      O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return false;
+  struct stat entry {};
+  if (fstat(fd, &entry) != 0 || !S_ISREG(entry.st_mode) ||
+      entry.st_size > kMaxEntryBytes) {
+    close(fd);
+    return false;
+  }
   std::string text;
   char buffer[512];
-  size_t got;
-  while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
-    text.append(buffer, got);
+  ssize_t got;
+  while (text.size() <= kMaxEntryBytes &&
+         (got = read(fd, buffer, sizeof buffer)) > 0) {
+    text.append(buffer, static_cast<size_t>(got));
   }
-  std::fclose(file);
+  close(fd);
+  if (text.size() > kMaxEntryBytes) return false;
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r' ||
                            text.back() == ' ' || text.back() == '\t')) {
     text.pop_back();
@@ -86,6 +101,14 @@ bool LookupLocalServer(REFCLSID clsid, std::string* command) {
   if (text.empty()) return false;
   *command = text;
   return true;
+}
+
+bool IsStartableProgram(const std::string& program) {
+  // Never looked up through PATH: what runs is what the entry names.
+  if (program.empty() || program[0] != '/') return false;
+  struct stat file {};
+  return stat(program.c_str(), &file) == 0 && S_ISREG(file.st_mode) &&
+         access(program.c_str(), X_OK) == 0;
 }
 
 std::vector<std::string> SplitCommand(const std::string& command) {

@@ -65,6 +65,7 @@ class ProgrammingInterfaceProxy final : public ProgrammingInterfaceUnused,
           auto request = target_->acquireGroupRequest();
           request.setGroupKey(groupKey);
           request.setGroupId(GuidBytes(groupId));
+          request.setStatus(*status);
           return request.send();
         },
         [&](auto& response) {
@@ -84,6 +85,7 @@ class ProgrammingInterfaceProxy final : public ProgrammingInterfaceUnused,
           auto request = target_->startEraseRequest();
           request.setStartAddress(startAddress);
           request.setLength(length);
+          request.setStatus(*status);
           return request.send();
         },
         [&](auto& response) { return TakeStatus(response, status); });
@@ -91,8 +93,13 @@ class ProgrammingInterfaceProxy final : public ProgrammingInterfaceUnused,
 
   HRESULT STDMETHODCALLTYPE PollErase(USHORT* status) override {
     if (status == nullptr) return E_POINTER;
-    return Call([&] { return target_->pollEraseRequest().send(); },
-                [&](auto& response) { return TakeStatus(response, status); });
+    return Call(
+        [&] {
+          auto request = target_->pollEraseRequest();
+          request.setStatus(*status);
+          return request.send();
+        },
+        [&](auto& response) { return TakeStatus(response, status); });
   }
 
   HRESULT STDMETHODCALLTYPE ProgramRegion(ULONG startAddress, ULONG length,
@@ -105,6 +112,7 @@ class ProgrammingInterfaceProxy final : public ProgrammingInterfaceUnused,
           request.setStartAddress(startAddress);
           request.setLength(length);
           WriteArray(data, request.initData(), /*borrow=*/true);
+          request.setStatus(*status);
           return request.send();
         },
         [&](auto& response) { return TakeStatus(response, status); });
@@ -112,8 +120,13 @@ class ProgrammingInterfaceProxy final : public ProgrammingInterfaceUnused,
 
   HRESULT STDMETHODCALLTYPE ResetDevice(USHORT* status) override {
     if (status == nullptr) return E_POINTER;
-    return Call([&] { return target_->resetDeviceRequest().send(); },
-                [&](auto& response) { return TakeStatus(response, status); });
+    return Call(
+        [&] {
+          auto request = target_->resetDeviceRequest();
+          request.setStatus(*status);
+          return request.send();
+        },
+        [&](auto& response) { return TakeStatus(response, status); });
   }
 
  private:
@@ -299,12 +312,18 @@ class ProgrammingServerProxy final : public ProgrammingServerUnused,
 
   HRESULT STDMETHODCALLTYPE GetVersion(USHORT* major, USHORT* minor) override {
     if (major == nullptr || minor == nullptr) return E_POINTER;
-    return Call([&] { return target_->getVersionRequest().send(); },
-                [&](auto& response) {
-                  *major = response.getMajor();
-                  *minor = response.getMinor();
-                  return static_cast<HRESULT>(response.getResult());
-                });
+    return Call(
+        [&] {
+          auto request = target_->getVersionRequest();
+          request.setMajor(*major);
+          request.setMinor(*minor);
+          return request.send();
+        },
+        [&](auto& response) {
+          *major = response.getMajor();
+          *minor = response.getMinor();
+          return static_cast<HRESULT>(response.getResult());
+        });
   }
 
  private:

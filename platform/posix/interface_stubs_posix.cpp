@@ -2,6 +2,8 @@
 // on the server's object, and its result code and outputs go back whatever
 // the code is. What the call returns by pointer is the stub's: arrays and
 // texts are copied into the answer and freed, interfaces are served in turn.
+// A number the call returns starts at the caller's value from the request,
+// so one the server leaves unwritten goes back as the caller had it.
 // An array argument is made for the call and destroyed after it, as COM
 // does for an [in] array.
 #include <cstring>
@@ -44,7 +46,7 @@ class ProgrammingInterfaceStub final
       return kj::READY_NOW;
     }
     GroupTicket ticket{};
-    USHORT status = 0;
+    USHORT status = params.getStatus();
     const HRESULT hr =
         object_->AcquireGroup(params.getGroupKey(), groupId, &ticket, &status);
     auto results = context.getResults();
@@ -56,7 +58,7 @@ class ProgrammingInterfaceStub final
 
   kj::Promise<void> startErase(StartEraseContext context) override {
     auto params = context.getParams();
-    USHORT status = 0;
+    USHORT status = params.getStatus();
     const HRESULT hr = object_->StartErase(params.getStartAddress(),
                                            params.getLength(), &status);
     Answer(context.getResults(), hr, status);
@@ -64,7 +66,7 @@ class ProgrammingInterfaceStub final
   }
 
   kj::Promise<void> pollErase(PollEraseContext context) override {
-    USHORT status = 0;
+    USHORT status = context.getParams().getStatus();
     const HRESULT hr = object_->PollErase(&status);
     Answer(context.getResults(), hr, status);
     return kj::READY_NOW;
@@ -74,7 +76,7 @@ class ProgrammingInterfaceStub final
     auto params = context.getParams();
     SAFEARRAY* data = nullptr;
     HRESULT hr = ReadArray(params.getData(), &data);
-    USHORT status = 0;
+    USHORT status = params.getStatus();
     if (SUCCEEDED(hr)) {
       hr = object_->ProgramRegion(params.getStartAddress(), params.getLength(),
                                   data, &status);
@@ -85,7 +87,7 @@ class ProgrammingInterfaceStub final
   }
 
   kj::Promise<void> resetDevice(ResetDeviceContext context) override {
-    USHORT status = 0;
+    USHORT status = context.getParams().getStatus();
     const HRESULT hr = object_->ResetDevice(&status);
     Answer(context.getResults(), hr, status);
     return kj::READY_NOW;
@@ -223,8 +225,9 @@ class ProgrammingServerStub final
   }
 
   kj::Promise<void> getVersion(GetVersionContext context) override {
-    USHORT major = 0;
-    USHORT minor = 0;
+    auto params = context.getParams();
+    USHORT major = params.getMajor();
+    USHORT minor = params.getMinor();
     const HRESULT hr = object_->GetVersion(&major, &minor);
     auto results = context.getResults();
     results.setResult(hr);

@@ -5,6 +5,7 @@
 #include <signal.h>
 
 #include <string>
+#include <vector>
 
 #include "platform/posix/com_client.h"
 #include "platform/posix/com_marshal.capnp.h"
@@ -64,6 +65,11 @@ HRESULT AskForInstance(Connection* connection, REFCLSID clsid, REFIID iid,
 HRESULT ActivateLocalServer(REFCLSID clsid, REFIID iid, void** object) {
   std::string command;
   if (!LookupLocalServer(clsid, &command)) return REGDB_E_CLASSNOTREG;
+  // An entry that names no program we would start registers nothing.
+  const std::vector<std::string> words = SplitCommand(command);
+  if (words.empty() || !IsStartableProgram(words[0])) {
+    return REGDB_E_CLASSNOTREG;
+  }
   if (iid != IID_IUnknown && !IsMarshalledInterface(iid)) return E_NOINTERFACE;
 
   IgnoreBrokenPipes();
@@ -76,7 +82,7 @@ HRESULT ActivateLocalServer(REFCLSID clsid, REFIID iid, void** object) {
   }
   int fd = -1;
   pid_t pid = 0;
-  if (!LaunchLocalServer(SplitCommand(command), &fd, &pid)) {
+  if (!LaunchLocalServer(words, &fd, &pid)) {
     return CO_E_SERVER_EXEC_FAILURE;
   }
   return AskForInstance(runtime->Open(fd, pid), clsid, iid, object);

@@ -57,9 +57,14 @@ SAFEARRAY* SafeArrayCreate(VARTYPE vt, UINT dims, SAFEARRAYBOUND* bounds) {
   if (elementSize == 0 || dims != 1 || bounds == nullptr) return nullptr;
   const uint64_t count = bounds[0].cElements;
   const uint64_t bytes = count * elementSize;
+  // Both bounds must be LONGs: an empty array at the lowest lower bound
+  // would have an upper bound below any LONG, and reading it back would
+  // wrap to the highest one, as if the array held 2^32 elements.
   const int64_t upper =
       static_cast<int64_t>(bounds[0].lLbound) + static_cast<int64_t>(count) - 1;
-  if (bytes > kMaxArrayBytes || upper > INT32_MAX) return nullptr;
+  if (bytes > kMaxArrayBytes || upper > INT32_MAX || upper < INT32_MIN) {
+    return nullptr;
+  }
 
   auto* allocation = new (std::nothrow) ArrayAllocation{};
   if (allocation == nullptr) return nullptr;

@@ -15,9 +15,10 @@ constexpr const char* kChannelVariable = "ECUPROG_COM_CHANNEL";
 /// The descriptor a started server finds its channel on.
 constexpr int kChannelDescriptor = 3;
 
-/// Starts `words` (program, then arguments) with "-Embedding" appended, its
-/// standard input and output on /dev/null and the server end of a fresh
-/// private socket pair as descriptor 3. On success returns true with the
+/// Starts `words` (program by its path, then arguments) with "-Embedding"
+/// appended, in a process group of its own, its standard input and output
+/// on /dev/null and the server end of a fresh private socket pair as
+/// descriptor 3. On success returns true with the
 /// client end (close-on-exec) and the process id; false when the program
 /// cannot be started.
 bool LaunchLocalServer(const std::vector<std::string>& words, int* clientEnd,
@@ -30,7 +31,8 @@ void ReapWhenEnded(pid_t pid);
 /// `waitMilliseconds` for the others; those still running stay handed.
 void ReapEndedServers(int waitMilliseconds);
 
-/// Ends a server that failed to answer, and collects it.
+/// Ends a server that failed to answer, with its process group, and
+/// collects it.
 void KillServer(pid_t pid);
 
 }  // namespace com_posix

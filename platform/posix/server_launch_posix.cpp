@@ -82,15 +82,16 @@ bool Spawn(std::vector<std::string> words, int serverEnd, pid_t* pid) {
   sigset_t none;
   sigemptyset(&none);
   posix_spawnattr_setsigmask(&attributes, &none);
-  posix_spawnattr_setflags(&attributes,
-                           POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+  // A process group of its own: a server that never answers is ended with
+  // everything it started, and the operator's keys at the terminal reach
+  // the tool, not the server.
+  posix_spawnattr_setpgroup(&attributes, 0);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF |
+                                            POSIX_SPAWN_SETSIGMASK |
+                                            POSIX_SPAWN_SETPGROUP);
 
-  const bool pathGiven = words[0].find('/') != std::string::npos;
-  const int error = pathGiven
-                        ? posix_spawn(pid, argv[0], &actions, &attributes,
-                                      argv.data(), envp.data())
-                        : posix_spawnp(pid, argv[0], &actions, &attributes,
-                                       argv.data(), envp.data());
+  const int error = posix_spawn(pid, argv[0], &actions, &attributes,
+                                argv.data(), envp.data());
   posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   return error == 0;
@@ -149,6 +150,8 @@ void ReapEndedServers(int waitMilliseconds) {
 }
 
 void KillServer(pid_t pid) {
+  // The server leads its own process group; the group goes with it.
+  kill(-pid, SIGKILL);
   kill(pid, SIGKILL);
   int status = 0;
   while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {

@@ -14,8 +14,12 @@ namespace com_posix {
 /// (RPC_X_BAD_STUB_DATA).
 constexpr HRESULT kBadStubData = static_cast<HRESULT>(0x800706F7);
 
-/// The reading limits of both ends of a channel: large enough for the
-/// largest array that can be made.
+/// The largest message either end of a channel reads.
+constexpr size_t kMaxMessageBytes = size_t{16} << 20;
+
+/// The reading limits of both ends of a channel: a message announced larger
+/// than kMaxMessageBytes fails the read (and so the call) before its room is
+/// reserved.
 capnp::ReaderOptions ReceiveOptions();
 
 /// Puts an array (or its absence) into a message; the array is untouched.

@@ -10,12 +10,14 @@
 
 namespace com_posix {
 
-// Arrays cross whole inside one message, and the reader's default limit
-// (64 MiB) is below the largest array (2 GiB). Both ends are the same
-// user's processes, so the limit only guards against runaway messages.
+// Arrays cross whole inside one message. The largest honest message is far
+// below the limit: a code image of under half a MiB, or a detection array
+// of 256 units (321,536 bytes). A peer that announces more is broken or
+// hostile; reading stops there, before the room for the message is taken,
+// and the call fails.
 capnp::ReaderOptions ReceiveOptions() {
   capnp::ReaderOptions options;
-  options.traversalLimitInWords = uint64_t{1} << 29;  // 4 GiB
+  options.traversalLimitInWords = kMaxMessageBytes / sizeof(capnp::word);
   return options;
 }
 
@@ -54,13 +56,15 @@ HRESULT ReadArray(com_marshal::Array::Reader in, SAFEARRAY** array) {
   *array = nullptr;
   if (in.isNull()) return S_OK;
   auto value = in.getValue();
+  // Read before the array is made: a malformed message throws here, and an
+  // array made already would be lost.
+  const capnp::Data::Reader elements = value.getElements();
   SAFEARRAYBOUND bound{value.getElementCount(), value.getLowerBound()};
   SAFEARRAY* made = SafeArrayCreate(value.getVartype(), 1, &bound);
   if (made == nullptr) {
     // A type this side has no arrays of, or a size it cannot hold.
     return kBadStubData;
   }
-  const capnp::Data::Reader elements = value.getElements();
   if (elements.size() != size_t{bound.cElements} * made->cbElements) {
     SafeArrayDestroy(made);
     return kBadStubData;

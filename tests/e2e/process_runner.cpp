@@ -5,7 +5,9 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -18,6 +20,13 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 [[noreturn]] void ExecChild(const ProcessSetup& setup, int inputFd) {
+  // A program ended by a signal that dumps core leaves no core file behind.
+  const rlimit noCore{0, 0};
+  setrlimit(RLIMIT_CORE, &noCore);
+  if (setup.addressSpaceLimit != 0) {
+    const rlimit space{setup.addressSpaceLimit, setup.addressSpaceLimit};
+    setrlimit(RLIMIT_AS, &space);
+  }
   if (inputFd >= 0) {
     dup2(inputFd, STDIN_FILENO);
     close(inputFd);
@@ -96,6 +105,18 @@ bool WaitUntilGone(int pid, double seconds) {
   }
 }
 
+std::string TerminalModes(int fd) {
+  termios modes{};
+  if (tcgetattr(fd, &modes) != 0) return "unreadable";
+  char text[128];
+  std::snprintf(text, sizeof text,
+                "iflag=%o oflag=%o cflag=%o lflag=%o cc=", modes.c_iflag,
+                modes.c_oflag, modes.c_cflag, modes.c_lflag);
+  std::string out = text;
+  for (cc_t c : modes.c_cc) out += std::to_string(c) + ",";
+  return out;
+}
+
 std::string WithoutCarriageReturns(const std::string& text) {
   std::string out;
   for (char c : text) {
@@ -120,6 +141,7 @@ ProcessResult RunProcess(const ProcessSetup& setup) {
       if (inputPipe[1] >= 0) close(inputPipe[1]);
       ExecChild(setup, inputPipe[0]);
     }
+    if (child > 0) result.terminalBefore = TerminalModes(outputFd);
   } else {
     int outputPipe[2];
     if (pipe(outputPipe) != 0) return result;
@@ -167,7 +189,10 @@ ProcessResult RunProcess(const ProcessSetup& setup) {
       if (n > 0) {
         result.output.append(buffer, static_cast<size_t>(n));
       } else {
-        close(outputFd);  // end of output (or the terminal hung up)
+        // End of output (or the terminal hung up): the settings the program
+        // left are read while the terminal is still open.
+        if (setup.terminal) result.terminalAfter = TerminalModes(outputFd);
+        close(outputFd);
         outputFd = -1;
       }
     } else if (outputFd < 0) {
@@ -194,6 +219,9 @@ ProcessResult RunProcess(const ProcessSetup& setup) {
       hungUp = true;
     }
     if (!exited && waitpid(child, &status, WNOHANG) == child) exited = true;
+  }
+  if (setup.terminal && outputFd >= 0 && !hungUp) {
+    result.terminalAfter = TerminalModes(outputFd);
   }
   result.stepsDone = step;
   // Drain what is left.

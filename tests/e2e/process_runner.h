@@ -39,6 +39,8 @@ struct ProcessSetup {
   /// After the last step: close the terminal (the operator's window goes).
   bool hangUpAfterSteps = false;
   double timeoutSeconds = 20;
+  /// The program's address space limit in bytes (RLIMIT_AS); 0: none.
+  size_t addressSpaceLimit = 0;
 };
 
 struct ProcessResult {
@@ -48,12 +50,20 @@ struct ProcessResult {
   std::string output;    // terminal or pipe output, echo included
   double seconds = 0;    // from start to exit
   size_t stepsDone = 0;  // steps typed before the program ended
+  /// The pseudo-terminal's settings as the program found them and as it
+  /// left them (TerminalModes); empty without a terminal.
+  std::string terminalBefore;
+  std::string terminalAfter;
 };
 
 /// The processes whose parent is `pid` (the servers it started).
 std::vector<int> ChildrenOf(int pid);
 
-/// Kills every process whose parent is `pid`.
+/// A terminal's settings as text, for comparing: its flags and control
+/// characters.
+std::string TerminalModes(int fd);
+
+/// Kills every process whose parent is `pid` (the servers it started).
 void KillChildren(int pid);
 
 /// Waits up to `seconds` for the process `pid` to have ended (gone, or a

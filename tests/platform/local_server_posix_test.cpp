@@ -1,14 +1,18 @@
 // Calls to a local server in its own process: activation, every marshalled
 // operation, lifetimes and failures. The server is the echo server of
 // echo_server.h, registered in a registry of the test's own.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <ostream>
@@ -504,23 +508,111 @@ TEST_P(ActivationFailureTest, FailsWithinBoundedTime) {
 
 INSTANTIATE_TEST_SUITE_P(
     Causes, ActivationFailureTest,
-    testing::Values(FailureCase{"unregistered", "", nullptr,
-                                REGDB_E_CLASSNOTREG},
-                    FailureCase{"missing", "/nonexistent/ecuprog-server",
-                                nullptr, CO_E_SERVER_EXEC_FAILURE},
-                    FailureCase{"not_executable", "/dev/null", nullptr,
-                                CO_E_SERVER_EXEC_FAILURE},
-                    FailureCase{"exits_at_once", nullptr, "--exit-at-once",
-                                CO_E_SERVER_EXEC_FAILURE},
-                    FailureCase{"not_a_server", "/bin/true", nullptr,
-                                CO_E_SERVER_EXEC_FAILURE},
-                    FailureCase{"class_not_served", nullptr, "--no-class",
-                                REGDB_E_CLASSNOTREG},
-                    FailureCase{"never_answers", nullptr, "--never-answer",
-                                CO_E_SERVER_EXEC_FAILURE}),
+    testing::Values(
+        FailureCase{"unregistered", "", nullptr, REGDB_E_CLASSNOTREG},
+        // Only an absolute path to a regular, executable file
+        // is a server; any other entry registers nothing.
+        FailureCase{"missing", "/nonexistent/ecuprog-server", nullptr,
+                    REGDB_E_CLASSNOTREG},
+        FailureCase{"not_executable", "/dev/null", nullptr,
+                    REGDB_E_CLASSNOTREG},
+        FailureCase{"not_executable_file", "/etc/passwd", nullptr,
+                    REGDB_E_CLASSNOTREG},
+        FailureCase{"directory", "/tmp", nullptr, REGDB_E_CLASSNOTREG},
+        FailureCase{"bare_name", "true", nullptr, REGDB_E_CLASSNOTREG},
+        FailureCase{"relative_path", "bin/true", nullptr, REGDB_E_CLASSNOTREG},
+        FailureCase{"exits_at_once", nullptr, "--exit-at-once",
+                    CO_E_SERVER_EXEC_FAILURE},
+        FailureCase{"not_a_server", "/bin/true", nullptr,
+                    CO_E_SERVER_EXEC_FAILURE},
+        FailureCase{"class_not_served", nullptr, "--no-class",
+                    REGDB_E_CLASSNOTREG},
+        FailureCase{"never_answers", nullptr, "--never-answer",
+                    CO_E_SERVER_EXEC_FAILURE}),
     [](const testing::TestParamInfo<FailureCase>& info) {
       return std::string(info.param.name);
     });
+
+// The peak of this process's virtual size, in KiB.
+long PeakVirtualKib() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmPeak:", 0) == 0) return std::atol(line.c_str() + 7);
+  }
+  return -1;
+}
+
+// A peer that announces a message far larger than any answer: the call
+// fails at once, as a failed call, and the message's room is never taken.
+// Reading on would wait for 4 GiB that never come, until the activation
+// gives up.
+TEST_F(LocalServerTest, AnOversizedMessageFailsAtOnceWithoutReservingIt) {
+  Register("--announce-oversized");
+  const long before = PeakVirtualKib();
+  ASSERT_GT(before, 0);
+  void* object = reinterpret_cast<void*>(1);
+  const Clock::time_point start = Clock::now();
+  const HRESULT hr =
+      CoCreateInstance(echo_server::kClass, nullptr, CLSCTX_LOCAL_SERVER,
+                       IID_ProgrammingServer, &object);
+  const double seconds = SecondsSince(start);
+  const long grown = PeakVirtualKib() - before;
+  EXPECT_EQ(hr, CO_E_SERVER_EXEC_FAILURE);
+  EXPECT_EQ(object, nullptr);
+  EXPECT_LT(seconds, 5.0);
+  EXPECT_LT(grown, 256 * 1024) << "KiB of address space taken";
+  std::printf("[ measure ] refused after %.1f ms, peak grew %ld KiB\n",
+              seconds * 1000, grown);
+}
+
+// An entry that is a FIFO would hold the client in opening it until some
+// writer came; it is no entry at all. A writer comes after a while here, so
+// that a client that does wait is seen to wait instead of hanging the test.
+TEST_F(LocalServerTest, AFifoEntryIsNotRegisteredAndDoesNotHold) {
+  ASSERT_EQ(UnregisterLocalServer(echo_server::kClass), S_OK);
+  const std::string entry =
+      registry_.folder() + "/" + "{3D0F5E84-0C2B-4E55-A7D1-6E2C9B1F7A10}";
+  ASSERT_EQ(mkfifo(entry.c_str(), 0600), 0);
+  std::atomic<bool> answered{false};
+  std::thread writer([&] {
+    const Clock::time_point start = Clock::now();
+    while (!answered && SecondsSince(start) < 3) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    const int fd = open(entry.c_str(), O_WRONLY | O_NONBLOCK);
+    if (fd >= 0) close(fd);
+  });
+  void* object = reinterpret_cast<void*>(1);
+  const Clock::time_point start = Clock::now();
+  EXPECT_EQ(CoCreateInstance(echo_server::kClass, nullptr, CLSCTX_LOCAL_SERVER,
+                             IID_ProgrammingServer, &object),
+            REGDB_E_CLASSNOTREG);
+  EXPECT_LT(SecondsSince(start), 1.0);
+  EXPECT_EQ(object, nullptr);
+  answered = true;
+  writer.join();
+}
+
+// A server that never answers is ended with what it started.
+TEST_F(LocalServerTest, AServerThatNeverAnswersEndsWithItsProcessGroup) {
+  const std::string childPidFile = registry_.scratch() + "/child";
+  Register("--never-answer --child-pid-file=" + childPidFile);
+  void* object = reinterpret_cast<void*>(1);
+  EXPECT_EQ(CoCreateInstance(echo_server::kClass, nullptr, CLSCTX_LOCAL_SERVER,
+                             IID_ProgrammingServer, &object),
+            CO_E_SERVER_EXEC_FAILURE);
+  const pid_t child = std::atoi(AwaitFile(childPidFile, 1).c_str());
+  ASSERT_GT(child, 0);
+  // Its parent gone, the child is collected by whoever adopts it.
+  const Clock::time_point start = Clock::now();
+  while (kill(child, 0) == 0 && SecondsSince(start) < 5) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  const bool alive = kill(child, 0) == 0;
+  if (alive) kill(child, SIGKILL);
+  EXPECT_FALSE(alive) << "the server's child outlived it";
+}
 
 TEST_F(LocalServerTest, InterfacesThatCannotCrossAreRefused) {
   void* object = reinterpret_cast<void*>(1);

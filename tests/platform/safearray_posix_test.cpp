@@ -52,6 +52,10 @@ TEST(SafeArrayTest, RefusesWhatCannotBeMade) {
   EXPECT_EQ(SafeArrayCreate(VT_UI4, 1, &huge), nullptr);
   SAFEARRAYBOUND pastLong{2, INT32_MAX};
   EXPECT_EQ(SafeArrayCreate(VT_UI1, 1, &pastLong), nullptr);
+  // An empty array at the lowest lower bound has no upper bound that is a
+  // LONG.
+  SAFEARRAYBOUND belowLong{0, INT32_MIN};
+  EXPECT_EQ(SafeArrayCreate(VT_UI1, 1, &belowLong), nullptr);
 }
 
 TEST(SafeArrayTest, EmptyArrayHasUpperBoundBelowLowerBound) {

@@ -3,12 +3,21 @@
 //
 //   --exit-at-once     ends before answering its client
 //   --never-answer     holds the channel but never answers
+//   --child-pid-file=F with --never-answer: first starts a child that
+//                      sleeps as long, and writes its process id to F
 //   --no-class         registers no class object
 //   --exit-marker=F    writes "<exit code> <live objects>" to F at the end
 //   --pid-file=F       writes its process id to F at the start
+//   --announce-oversized  answers activation with the start of a message
+//                      of 4 GiB, then holds the channel without sending it
+//   --silent=CALL      CALL (AcquireGroup, StartErase, PollErase,
+//                      ProgramRegion, ResetDevice, GetVersion) answers S_OK
+//                      and writes none of its numbers
+#include <poll.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -20,6 +29,10 @@
 namespace {
 
 int g_liveObjects = 0;
+
+// The call that answers S_OK without writing its numbers.
+std::string g_silent;
+bool Silent(const char* call) { return g_silent == call; }
 
 // The last arguments that reached the server, as an array.
 struct Record {
@@ -86,6 +99,7 @@ class EchoProgramming final : public Object<ProgrammingInterfaceUnused> {
     std::memcpy(recorded, &groupKey, 4);
     std::memcpy(recorded + 4, &groupId, sizeof(GUID));
     RecordBytes(recorded, sizeof recorded);
+    if (Silent("AcquireGroup")) return S_OK;
     const auto* id = reinterpret_cast<const BYTE*>(&groupId);
     for (size_t i = 0; i < sizeof ticket->bytes; ++i) {
       ticket->bytes[i] = id[i] ^ echo_server::kTicketMask;
@@ -97,20 +111,24 @@ class EchoProgramming final : public Object<ProgrammingInterfaceUnused> {
                                        USHORT* status) override {
     const ULONG recorded[2] = {startAddress, length};
     RecordBytes(recorded, sizeof recorded);
+    if (Silent("StartErase")) return S_OK;
     *status = kStatusBusy;
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE PollErase(USHORT* status) override {
+    if (Silent("PollErase")) return S_OK;
     *status = kStatusDone;
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE ProgramRegion(ULONG, ULONG length, SAFEARRAY* data,
                                           USHORT* status) override {
     RecordArray(data);
+    if (Silent("ProgramRegion")) return S_OK;
     *status = data != nullptr && data->rgsabound[0].cElements == length ? 0 : 1;
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE ResetDevice(USHORT* status) override {
+    if (Silent("ResetDevice")) return S_OK;
     *status = echo_server::kResetStatus;
     return echo_server::kResetResult;
   }
@@ -221,6 +239,7 @@ class EchoServer final : public Object<ProgrammingServerUnused> {
     }
   }
   HRESULT STDMETHODCALLTYPE GetVersion(USHORT* major, USHORT* minor) override {
+    if (Silent("GetVersion")) return S_OK;
     *major = static_cast<USHORT>(g_liveObjects);
     *minor = echo_server::kMinorVersion;
     return S_OK;
@@ -256,6 +275,21 @@ class EchoFactory final : public IClassFactory {
   HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
 };
 
+// A channel peer that announces one segment of 2^29 words (4 GiB) and then
+// sends nothing more, until its client hangs up or ten seconds pass.
+int AnnounceOversized() {
+  const char* channel = std::getenv("ECUPROG_COM_CHANNEL");
+  const int fd = channel != nullptr ? std::atoi(channel) : -1;
+  if (fd < 0) return 2;
+  const uint32_t header[2] = {0, uint32_t{1} << 29};  // one segment, size
+  if (write(fd, header, sizeof header) != sizeof header) return 1;
+  pollfd hangUp{fd, POLLIN, 0};
+  char scratch[4096];
+  while (poll(&hangUp, 1, 10000) > 0 && read(fd, scratch, sizeof scratch) > 0) {
+  }
+  return 0;
+}
+
 std::string Option(int argc, char** argv, const char* name) {
   const size_t length = std::strlen(name);
   for (int i = 1; i < argc; ++i) {
@@ -285,8 +319,19 @@ void WriteFile(const std::string& path, const std::string& text) {
 
 int main(int argc, char** argv) {
   WriteFile(Option(argc, argv, "--pid-file="), std::to_string(getpid()));
+  g_silent = Option(argc, argv, "--silent=");
   if (Flag(argc, argv, "--exit-at-once")) return 0;
+  if (Flag(argc, argv, "--announce-oversized")) return AnnounceOversized();
   if (Flag(argc, argv, "--never-answer")) {
+    const std::string childPidFile = Option(argc, argv, "--child-pid-file=");
+    if (!childPidFile.empty()) {
+      const pid_t child = fork();
+      if (child == 0) {
+        sleep(60);
+        _exit(0);
+      }
+      WriteFile(childPidFile, std::to_string(child));
+    }
     sleep(60);
     return 0;
   }

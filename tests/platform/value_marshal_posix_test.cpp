@@ -109,6 +109,37 @@ TEST(ArrayCrossingTest, MessagesThatHoldNoMakeableArrayAreRefused) {
   EXPECT_EQ(com_posix::ReadArray(
                 message.getRoot<com_marshal::Array>().asReader(), &copy),
             kBadStubData);
+
+  // Bounds that describe no array: empty at the lowest lower bound.
+  value.setVartype(VT_UI1);
+  value.setLowerBound(INT32_MIN);
+  EXPECT_EQ(com_posix::ReadArray(
+                message.getRoot<com_marshal::Array>().asReader(), &copy),
+            kBadStubData);
+  EXPECT_EQ(copy, nullptr);
+}
+
+// A message from a broken peer whose element bytes cannot be read (their
+// pointer leads out of the message): the read fails, and no array is made
+// and lost on the way (the leak checker of the sanitizer build sees one).
+TEST(ArrayCrossingTest, UnreadableElementsMakeNoArray) {
+  // Identities answer: an array of bytes whose elements point nowhere.
+  alignas(capnp::word) const uint64_t wire[] = {
+      0x0000000800000000ull, 0x0001000100000000ull, 0x0000000000000000ull,
+      0x0001000200000000ull, 0x0000000000120001ull, 0x0000000000000006ull,
+      0x0000000008000000ull, 0x0000010001000000ull, 0x0000000000000000ull};
+  capnp::FlatArrayMessageReader received(
+      kj::arrayPtr(reinterpret_cast<const capnp::word*>(wire),
+                   sizeof wire / sizeof(capnp::word)),
+      com_posix::ReceiveOptions());
+  SAFEARRAY* copy = reinterpret_cast<SAFEARRAY*>(1);
+  EXPECT_THROW(
+      com_posix::ReadArray(
+          received
+              .getRoot<com_marshal::ProgrammingServer::GetIdentitiesResults>()
+              .getIdentities(),
+          &copy),
+      kj::Exception);
 }
 
 // Sends a text through a message and back.

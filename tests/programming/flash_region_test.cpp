@@ -1,9 +1,11 @@
 #include "programming/flash_region.h"
 
+#include <chrono>
 #include <string>
 #include <vector>
 
 #include "programming/acquire_interfaces.h"
+#include "server/unused_entries.h"
 #include "tests/sim_fixture.h"
 
 namespace {
@@ -52,6 +54,72 @@ TEST_F(FlashRegionTest, EraseWaitPausesBetweenPolls) {
   EXPECT_EQ(outcome.output,
             "Code flash erase ... erasing ... complete\n"
             "Code flash program ... complete\n");
+}
+
+// An erase that never ends, on a server that takes its time to say so.
+class SlowBusyErase final : public ProgrammingInterfaceUnused {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void**) override {
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
+  ULONG STDMETHODCALLTYPE Release() override { return 1; }
+  HRESULT STDMETHODCALLTYPE AcquireGroup(ULONG, REFGUID, GroupTicket*,
+                                         USHORT* status) override {
+    *status = kStatusDone;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE StartErase(ULONG, ULONG, USHORT* status) override {
+    *status = kStatusBusy;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE PollErase(USHORT* status) override {
+    ++polls;
+    Sleep(kPollMs);
+    *status = kStatusBusy;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE ProgramRegion(ULONG, ULONG, SAFEARRAY*,
+                                          USHORT* status) override {
+    *status = kStatusDone;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE ResetDevice(USHORT* status) override {
+    *status = kStatusDone;
+    return S_OK;
+  }
+
+  static constexpr DWORD kPollMs = 20;
+  int polls = 0;
+};
+
+// The limit is time as the clock shows it: polls that take long themselves
+// end the wait at the limit, not after the pauses alone have added up to it
+// (here 1 ms each, so about 200 polls and four seconds).
+TEST(EraseLimitTest, CountsRealTimeWhenPollsAreSlow) {
+  constexpr ErasePolling kPolling = {1, 1, 200};
+  SlowBusyErase server;
+  std::vector<uint8_t> data(16, 0x5A);
+  const FlashRegion region = {
+      &server,          0x10000,           16,
+      data.data(),      "GROUP FAILED",    "Erase ... ",
+      "ERASE FAILED",   "ERASE TIMED OUT", "Program ... ",
+      "PROGRAM FAILED", "TRANSFER FAILED"};
+  LARGE_INTEGER frequency;
+  ASSERT_TRUE(QueryPerformanceFrequency(&frequency));
+  const auto start = std::chrono::steady_clock::now();
+  PhaseOutcome outcome = RunPhase(
+      [&] { ProgramFlashRegion(region, 0, frequency.QuadPart, kPolling); });
+  const double ms = std::chrono::duration<double, std::milli>(
+                        std::chrono::steady_clock::now() - start)
+                        .count();
+  EXPECT_EQ(outcome.message, "ERASE TIMED OUT");
+  EXPECT_EQ(outcome.output,
+            "Erase ... erasing ... ERASE TIMED OUT\nPress space to exit\n");
+  // 200 ms of 20 ms polls: about ten; the pauses' sum would allow 200.
+  EXPECT_LE(server.polls, static_cast<int>(200 / SlowBusyErase::kPollMs) + 2);
+  RecordProperty("polls", server.polls);
+  RecordProperty("milliseconds", static_cast<int>(ms));
 }
 
 }  // namespace
