@@ -114,6 +114,11 @@ int Serve(int argc, char** argv) {
     return live == 0;
   };
   const int code = ServeLocalServer(argc, argv, clientHasLetGo);
+  // The client has gone, in order or not: the units finish what they were
+  // given before the server lets go of them (its unit locks end with it).
+  for (const std::string& path : state.FinishRunningErases()) {
+    Fail(path + ": a running erase could not be finished");
+  }
   CoRevokeClassObject(cookie);
   CoUninitialize();
   return code;

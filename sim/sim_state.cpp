@@ -138,6 +138,24 @@ std::optional<SimState::Erase>& SimState::RunningErase(size_t unitIndex,
   return units_[unitIndex].erase[region == SimRegion::kCode ? 0 : 1];
 }
 
+std::vector<std::string> SimState::FinishRunningErases() {
+  std::vector<std::string> failed;
+  // A server that ended mid-step stands for a cut: its erases stay torn.
+  if (exitCode_) return failed;
+  for (size_t i = 0; i < units_.size(); ++i) {
+    for (SimRegion region : {SimRegion::kCode, SimRegion::kStore}) {
+      std::optional<Erase>& erase = RunningErase(i, region);
+      if (!erase) continue;
+      const FlashFile& flash = *Flash(i, region);
+      if (!flash.Fill(erase->start, erase->length, kErasedByte)) {
+        failed.push_back(flash.path());
+      }
+      erase.reset();
+    }
+  }
+  return failed;
+}
+
 void SimState::Restart(size_t unitIndex) {
   const SimUnit& unit = bench_.units[unitIndex];
   UnitRuntime& runtime = units_[unitIndex];

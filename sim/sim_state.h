@@ -148,6 +148,13 @@ class SimState {
   /// The unit reads its code flash anew, as after a reset.
   void Restart(size_t unitIndex);
 
+  /// The server ends with its client gone: every erase a unit is carrying
+  /// out runs to its end, as a unit finishes an erase it was given whether
+  /// or not anyone polls. A server ended by an exit fault stands for a cut
+  /// and finishes nothing. Returns the flash files that could not be
+  /// written (empty when every erase was finished).
+  std::vector<std::string> FinishRunningErases();
+
   void KeepProfile(std::vector<uint8_t> profile);
 
   /// The units this server holds against other jobs (sim/unit_lock.h).

@@ -42,7 +42,14 @@ struct Cut {
 };
 
 const Cut kCuts[] = {
-    {"ToolKilledInCodeErase", "Code flash erase ... ", "", {}, false, nullptr},
+    // Killed once the unit is erasing: the unit finishes the erase without
+    // the tool, so the next run finds it waiting for code.
+    {"ToolKilledInCodeErase",
+     "Code flash erase ... erasing ... ",
+     "",
+     {},
+     false,
+     kWaitingForCode},
     {"ToolKilledInCodeProgram",
      "Code flash program ... ",
      "",

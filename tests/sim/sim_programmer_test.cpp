@@ -199,6 +199,43 @@ TEST_F(SimProgrammerTest, NothingIsWrittenWhileAnEraseRuns) {
   EXPECT_EQ(Program(store_.get(), 0x3F000, {1, 2}), kSimStatusBusy);
 }
 
+// A unit finishes an erase it was given whether or not anyone polls: when
+// the client goes mid-erase, the server applies every running erase before
+// it ends, so the next power-up finds the code flash blank.
+TEST_F(SimProgrammerTest, ErasesNobodyPolledAreFinishedWhenTheClientGoes) {
+  bench_.units[0].eraseMs = 60000;
+  Open();
+  ASSERT_EQ(Acquire(code_.get()), kStatusDone);
+  ASSERT_EQ(Acquire(store_.get()), kStatusDone);
+  ASSERT_EQ(StartErase(code_.get(), 0x10000, 0x70000), kStatusBusy);
+  ASSERT_EQ(StartErase(store_.get(), 0x1000, 0x1800), kStatusBusy);
+  code_.reset();
+  store_.reset();
+  device_.reset();
+  root_.reset();
+  const std::vector<uint8_t> before = Flash(SimRegion::kCode);
+  EXPECT_LT(std::count(before.begin(), before.end(), 0xFF), 0x70000)
+      << "the erase is still running";
+
+  EXPECT_EQ(server_->state().FinishRunningErases(), std::vector<std::string>{});
+  const std::vector<uint8_t> code = Flash(SimRegion::kCode);
+  EXPECT_EQ(std::count(code.begin(), code.end(), 0xFF), 0x70000);
+  const std::vector<uint8_t> store = Flash(SimRegion::kStore);
+  const auto erased = [&](size_t from, size_t length) {
+    return std::count(store.begin() + from, store.begin() + from + length,
+                      0xFF);
+  };
+  EXPECT_LT(erased(0, 0x1000), 0x100) << "the sector before stays";
+  EXPECT_EQ(erased(0x1000, 0x2000), 0x2000) << "whole sectors";
+  EXPECT_LT(erased(0x3000, 0x1000), 0x100) << "the sector after stays";
+
+  server_.reset();
+  SimServer again(folder_.path());
+  EXPECT_EQ(again.state().Condition(kDefaultReadyUnit).unitState,
+            bench_.notReadyState)
+      << "the unit waits for new code";
+}
+
 TEST_F(SimProgrammerTest, ProgramWritesTheBytesAtTheirAddress) {
   Open("w3-bay4");
   ASSERT_EQ(Acquire(store_.get()), kStatusDone);
