@@ -127,6 +127,36 @@ TEST_F(SimProcessTest, ExitFaultEndsTheProcessHalfWayThroughAProgramStep) {
   EXPECT_EQ(std::count(flash.begin(), flash.begin() + 0x1000, 0x00), 0x800);
 }
 
+// The client lets go while the unit is erasing: the unit finishes the
+// erase before the server ends, with nobody polling.
+TEST_F(SimProcessTest, ErasesRunningWhenTheClientLetsGoAreFinished) {
+  SimBench bench = LoadBench(bench_);
+  bench.units[0].eraseMs = 60000;
+  SaveBench(bench);
+  {
+    Ref<ProgrammingServer> root = Create();
+    ASSERT_NE(root, nullptr);
+    const DeviceRecord unit = Detect(root.get())[0];  // w3-bay1, with code
+    Ref<DeviceInterface> device = OpenUnit(root.get(), unit);
+    Ref<ProgrammingInterface> code =
+        Programmer(device.get(), unit, SimRegion::kCode, 0);
+    ASSERT_NE(code, nullptr);
+    GUID group{};
+    GroupTicket ticket{};
+    USHORT status = 0xFFFF;
+    code->AcquireGroup(unit.groupKey(), group, &ticket, &status);
+    ASSERT_EQ(code->StartErase(0x10000, 0x70000, &status), S_OK);
+    ASSERT_EQ(status, kStatusBusy);
+  }
+  const auto erased = [&] {
+    const std::vector<uint8_t> flash =
+        ReadBenchFlash(bench, "w3-bay1", SimRegion::kCode);
+    return std::count(flash.begin(), flash.end(), 0xFF) == 0x70000;
+  };
+  for (int tenth = 0; tenth < 50 && !erased(); ++tenth) Sleep(100);
+  EXPECT_TRUE(erased()) << "the erase was dropped";
+}
+
 TEST_F(SimProcessTest, BadBenchMakesTheServerFailToStart) {
   std::ofstream(bench_ + "/bench.json") << "{\"units\": 5}";
   Ref<ProgrammingServer> root = Create();
