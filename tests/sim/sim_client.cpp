@@ -1,5 +1,7 @@
 #include "tests/sim/sim_client.h"
 
+#include <gtest/gtest.h>
+
 #include <cstring>
 
 #include "sim/sim_arrays.h"
@@ -59,6 +61,14 @@ Ref<ProgrammingInterface> Programmer(DeviceInterface* device,
     device->GetStoreProgrammer(record.unitKeyA(), identityId, &programmer);
   }
   return Ref<ProgrammingInterface>(programmer);
+}
+
+USHORT AcquireGroup(ProgrammingInterface* programmer, ULONG groupKey) {
+  GUID group{0x12345678, 1, 2, {3, 4, 5, 6, 7, 8, 9, 10}};
+  GroupTicket ticket{};
+  USHORT status = 0xFFFF;
+  EXPECT_EQ(programmer->AcquireGroup(groupKey, group, &ticket, &status), S_OK);
+  return status;
 }
 
 DeviceRecord RecordOf(ProgrammingServer* root, const SimState& state,

@@ -44,6 +44,11 @@ Ref<ProgrammingInterface> Programmer(DeviceInterface* device,
                                      const DeviceRecord& record,
                                      SimRegion region, USHORT identityId);
 
+/// Acquires a programming group on `programmer` with `groupKey`, expecting
+/// the call itself to succeed; returns the unit's status (0xFFFF when it
+/// wrote none).
+USHORT AcquireGroup(ProgrammingInterface* programmer, ULONG groupKey);
+
 /// The detected record of the unit named `unit` on `state`'s bench.
 DeviceRecord RecordOf(ProgrammingServer* root, const SimState& state,
                       const std::string& unit);

@@ -88,12 +88,8 @@ TEST_F(SimProcessTest, ProgramsTheBenchFlashFiles) {
   Ref<ProgrammingInterface> store =
       Programmer(device.get(), unit, SimRegion::kStore, 0);
   ASSERT_NE(store, nullptr);
-  GUID group{1, 2, 3, {4}};
-  GroupTicket ticket{};
+  ASSERT_EQ(AcquireGroup(store.get(), unit.groupKey()), kStatusDone);
   USHORT status = 0xFFFF;
-  ASSERT_EQ(store->AcquireGroup(unit.groupKey(), group, &ticket, &status),
-            S_OK);
-  ASSERT_EQ(status, kStatusDone);
   SAFEARRAY* data = ByteArray({0xDE, 0xAD});
   ASSERT_EQ(store->ProgramRegion(0x20, 2, data, &status), S_OK);
   SafeArrayDestroy(data);
@@ -114,10 +110,8 @@ TEST_F(SimProcessTest, ExitFaultEndsTheProcessHalfWayThroughAProgramStep) {
   Ref<ProgrammingInterface> code =
       Programmer(device.get(), unit, SimRegion::kCode, 0);
   ASSERT_NE(code, nullptr);
-  GUID group{};
-  GroupTicket ticket{};
+  AcquireGroup(code.get(), unit.groupKey());
   USHORT status = 0xFFFF;
-  code->AcquireGroup(unit.groupKey(), group, &ticket, &status);
   SAFEARRAY* data = ByteArray(std::vector<uint8_t>(0x1000, 0x00));
   EXPECT_LT(code->ProgramRegion(0x10000, 0x1000, data, &status), 0);
   SafeArrayDestroy(data);
@@ -141,10 +135,8 @@ TEST_F(SimProcessTest, ErasesRunningWhenTheClientLetsGoAreFinished) {
     Ref<ProgrammingInterface> code =
         Programmer(device.get(), unit, SimRegion::kCode, 0);
     ASSERT_NE(code, nullptr);
-    GUID group{};
-    GroupTicket ticket{};
+    AcquireGroup(code.get(), unit.groupKey());
     USHORT status = 0xFFFF;
-    code->AcquireGroup(unit.groupKey(), group, &ticket, &status);
     ASSERT_EQ(code->StartErase(0x10000, 0x70000, &status), S_OK);
     ASSERT_EQ(status, kStatusBusy);
   }

@@ -32,13 +32,7 @@ class SimProgrammerTest : public testing::Test {
   }
 
   USHORT Acquire(ProgrammingInterface* programmer) {
-    GUID group{0x12345678, 1, 2, {3, 4, 5, 6, 7, 8, 9, 10}};
-    GroupTicket ticket{};
-    USHORT status = 0xFFFF;
-    EXPECT_EQ(
-        programmer->AcquireGroup(record_.groupKey(), group, &ticket, &status),
-        S_OK);
-    return status;
+    return AcquireGroup(programmer, record_.groupKey());
   }
 
   USHORT StartErase(ProgrammingInterface* programmer, ULONG start,

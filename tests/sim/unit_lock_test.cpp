@@ -29,13 +29,7 @@ struct Job {
             Programmer(device.get(), record, SimRegion::kStore, kFullAccess)) {}
 
   USHORT Acquire(ProgrammingInterface* programmer) {
-    GUID group{0x12345678, 1, 2, {3, 4, 5, 6, 7, 8, 9, 10}};
-    GroupTicket ticket{};
-    USHORT status = 0xFFFF;
-    EXPECT_EQ(
-        programmer->AcquireGroup(record.groupKey(), group, &ticket, &status),
-        S_OK);
-    return status;
+    return AcquireGroup(programmer, record.groupKey());
   }
 
   // Ends the job: the client lets go of everything, then the server goes.

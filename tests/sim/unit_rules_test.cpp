@@ -177,14 +177,6 @@ const FlashRow kFlashRows[] = {
      Step::kProgram, 0x100, 1, kSimStatusRefused},
 };
 
-USHORT AcquireGroup(ProgrammingInterface* programmer, ULONG groupKey) {
-  GUID group{0x1, 2, 3, {4, 5, 6, 7, 8, 9, 10, 11}};
-  GroupTicket ticket{};
-  USHORT status = 0xFFFF;
-  EXPECT_EQ(programmer->AcquireGroup(groupKey, group, &ticket, &status), S_OK);
-  return status;
-}
-
 TEST(UnitRules, GroupAndFlashRangesAreRefusedWithAStatus) {
   for (const FlashRow& row : kFlashRows) {
     SCOPED_TRACE(testing::Message()
