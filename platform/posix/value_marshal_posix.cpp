@@ -60,6 +60,10 @@ HRESULT ReadArray(com_marshal::Array::Reader in, SAFEARRAY** array) {
   // array made already would be lost.
   const capnp::Data::Reader elements = value.getElements();
   SAFEARRAYBOUND bound{value.getElementCount(), value.getLowerBound()};
+  // Every element takes at least a byte, so a count beyond the bytes that
+  // came is a lie; refuse it before the room for it is taken, which could
+  // be 8 GiB for a message of a few words.
+  if (size_t{bound.cElements} > elements.size()) return kBadStubData;
   SAFEARRAY* made = SafeArrayCreate(value.getVartype(), 1, &bound);
   if (made == nullptr) {
     // A type this side has no arrays of, or a size it cannot hold.

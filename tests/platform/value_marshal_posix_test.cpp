@@ -110,7 +110,19 @@ TEST(ArrayCrossingTest, MessagesThatHoldNoMakeableArrayAreRefused) {
                 message.getRoot<com_marshal::Array>().asReader(), &copy),
             kBadStubData);
 
+  // A count far beyond the bytes that came: refused before the room for
+  // 2^29 four-byte elements (2 GiB) is taken.
+  value.setVartype(VT_UI4);
+  value.setElementCount(0x1FFFFFFF);
+  value.initElements(8);
+  EXPECT_EQ(com_posix::ReadArray(
+                message.getRoot<com_marshal::Array>().asReader(), &copy),
+            kBadStubData);
+  EXPECT_EQ(copy, nullptr);
+
   // Bounds that describe no array: empty at the lowest lower bound.
+  value.setElementCount(0);
+  value.initElements(0);
   value.setVartype(VT_UI1);
   value.setLowerBound(INT32_MIN);
   EXPECT_EQ(com_posix::ReadArray(
