@@ -91,8 +91,10 @@ void Decode(uint8_t kind, capnp::MessageReader& message) {
     case 4: {
       auto answer =
           message.getRoot<ProgrammingInterface::AcquireGroupResults>();
-      uint8_t sum =
-          static_cast<uint8_t>(answer.getResult() + answer.getStatus());
+      // Summed as unsigned: a result and a status near their limits would
+      // overflow a signed sum.
+      uint8_t sum = static_cast<uint8_t>(
+          static_cast<uint32_t>(answer.getResult()) + answer.getStatus());
       for (uint8_t byte : answer.getTicket()) sum += byte;
       (void)sum;
       break;
