@@ -162,9 +162,9 @@ constexpr size_t kMaxJsonBytes = 16 * 1024 * 1024;
 constexpr int kMaxJsonDepth = 32;
 }  // namespace bench_limits
 
-/// Checks what the types alone do not: unique unit names, safe flash file
-/// names, text sizes, counts, durations and that each fault fits its
-/// operation. Throws BenchError.
+/// Checks what the types alone do not: unique unit names, units apart
+/// (sim/unit_addresses.h), safe flash file names, text sizes, counts,
+/// durations and that each fault fits its operation. Throws BenchError.
 void ValidateBench(const SimBench& bench);
 
 #endif  // ECUPROG_SIM_BENCH_H
