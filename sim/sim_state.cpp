@@ -1,5 +1,7 @@
 #include "sim/sim_state.h"
 
+#include <cstdio>
+
 #include "sim/code_flash_check.h"
 #include "sim/store_flash_check.h"
 
@@ -67,6 +69,18 @@ std::optional<int> SimState::exitCode() const { return exitCode_; }
 
 void SimState::SetExitHook(std::function<void(int)> hook) {
   exitHook_ = std::move(hook);
+}
+
+void SimState::SetReportHook(std::function<void(const std::string&)> hook) {
+  reportHook_ = std::move(hook);
+}
+
+void SimState::Report(const std::string& message) const {
+  if (reportHook_) {
+    reportHook_(message);
+  } else {
+    std::fprintf(stderr, "ecuprog-sim: %s\n", message.c_str());
+  }
 }
 
 HRESULT SimState::Enter(SimCall call, const SimFault** fault) {

@@ -111,6 +111,12 @@ class SimState {
   /// server executable ends its process here.
   void SetExitHook(std::function<void(int exitCode)> hook);
 
+  /// Where the server tells its user about a fault in the bench that a job
+  /// sees only as a refusal. By default the error output, as
+  /// "ecuprog-sim: <message>".
+  void SetReportHook(std::function<void(const std::string&)> hook);
+  void Report(const std::string& message) const;
+
   // ------------------------------------------------- for the server objects
   /// Records and counts a call and finds its scripted fault. Returns a
   /// failure the caller must answer at once when the server has ended
@@ -181,6 +187,7 @@ class SimState {
   std::map<SimObjectKind, int> live_;
   std::optional<int> exitCode_;
   std::function<void(int)> exitHook_;
+  std::function<void(const std::string&)> reportHook_;
   UnitLocks unitLocks_;
   std::atomic<bool> clientServed_{false};
 };
