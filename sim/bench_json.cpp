@@ -1,11 +1,11 @@
 #include "sim/bench_json.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <set>
-#include <sstream>
 
 #include "server/device_record.h"
 #include "sim/bench_files.h"
@@ -562,11 +562,22 @@ SimBench LoadBench(const std::string& folder) {
   const std::string path = folder + "/" + kBenchFileName;
   std::ifstream file(path, std::ios::binary);
   if (!file) throw BenchError(path + ": cannot be read");
-  std::ostringstream text;
-  text << file.rdbuf();
-  if (!file.good() && !file.eof()) throw BenchError(path + ": cannot be read");
+  // At most one byte past the limit, so that a huge file is refused below
+  // without first filling the memory.
+  std::string text;
+  char chunk[64 * 1024];
+  while (text.size() <= bench_limits::kMaxJsonBytes && file) {
+    const size_t room = bench_limits::kMaxJsonBytes + 1 - text.size();
+    file.read(chunk,
+              static_cast<std::streamsize>(std::min(room, sizeof chunk)));
+    text.append(chunk, static_cast<size_t>(file.gcount()));
+  }
+  // Reading ends at the end of the file or past the limit, or it failed.
+  if (!file.eof() && text.size() <= bench_limits::kMaxJsonBytes) {
+    throw BenchError(path + ": cannot be read");
+  }
   try {
-    return ParseBench(text.str(), folder);
+    return ParseBench(text, folder);
   } catch (const BenchError& error) {
     throw BenchError(folder + "/" + error.what());
   }
