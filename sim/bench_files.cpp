@@ -11,16 +11,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A name beside `path` that no other process picks: its own prefix, then
-// a random number.
-std::string Beside(const std::string& path, const char* kind) {
-  static std::random_device random;
-  const fs::path place(path);
-  const fs::path name = "." + place.filename().string() + "." + kind + "-" +
-                        std::to_string(random());
-  return (place.parent_path() / name).string();
-}
-
 void SyncFilesIn(const std::string& folder) {
   std::error_code error;
   for (const fs::directory_entry& entry :
@@ -41,11 +31,19 @@ std::string ParentOf(const std::string& path) {
 
 }  // namespace
 
+std::string PathBeside(const std::string& path, const char* kind) {
+  static std::random_device random;
+  const fs::path place(path);
+  const fs::path name = "." + place.filename().string() + "." + kind + "-" +
+                        std::to_string(random());
+  return (place.parent_path() / name).string();
+}
+
 void ReplaceFileContents(const std::string& path, const std::string& contents) {
   std::string temporary;
   std::unique_ptr<PrivateFile> file;
   for (int attempt = 0; attempt < 100 && !file; ++attempt) {
-    temporary = Beside(path, "new");
+    temporary = PathBeside(path, "new");
     file = PrivateFile::Open(temporary, PrivateFile::Mode::kCreateNew);
   }
   if (!file) throw BenchError(path + ": cannot be written");
@@ -83,7 +81,7 @@ bool BuildFolderInPlace(const std::string& folder,
   CreateBenchFolder(ParentOf(folder));
   std::string built;
   for (int attempt = 0; attempt < 100 && built.empty(); ++attempt) {
-    const std::string candidate = Beside(folder, "building");
+    const std::string candidate = PathBeside(folder, "building");
     if (CreatePrivateFolder(candidate)) built = candidate;
   }
   if (built.empty()) {

@@ -8,6 +8,10 @@
 #include <functional>
 #include <string>
 
+/// A new name in the folder of `path` for a file or folder on its way
+/// there: ".<name>.<kind>-<random number>", which no other process picks.
+std::string PathBeside(const std::string& path, const char* kind);
+
 /// Replaces the file at `path` by one holding `contents`, on the disk
 /// before it takes the old one's place: a reader sees the old file or the
 /// new one, never a part. Throws BenchError naming `path`.

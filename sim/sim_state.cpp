@@ -16,8 +16,15 @@ SimState::SimState(SimBench bench) : bench_(std::move(bench)) {
           bench_.folder + "/" + unit.codeFlashFile, SimRegion::kCode);
       runtime.store = std::make_unique<FlashFile>(
           bench_.folder + "/" + unit.storeFlashFile, SimRegion::kStore);
-      runtime.code->Prepare();
-      runtime.store->Prepare();
+      // A flash file that cannot be used refuses its own unit, not the
+      // bench: jobs on the other units go on.
+      try {
+        runtime.code->Prepare();
+        runtime.store->Prepare();
+      } catch (const BenchError& error) {
+        runtime.flashFault = std::string(error.what()) + "; unit \"" +
+                             unit.name + "\" is refused until it is put right";
+      }
     }
     Restart(i);
   }
@@ -143,6 +150,10 @@ DeviceRecord SimState::Record(size_t unitIndex) const {
   return MakeDeviceRecord(bench_.units[unitIndex], units_[unitIndex].condition);
 }
 
+const std::string& SimState::FlashFault(size_t unitIndex) const {
+  return units_[unitIndex].flashFault;
+}
+
 const FlashFile* SimState::Flash(size_t unitIndex, SimRegion region) const {
   const UnitRuntime& runtime = units_[unitIndex];
   return region == SimRegion::kCode ? runtime.code.get() : runtime.store.get();
@@ -179,6 +190,12 @@ void SimState::Restart(size_t unitIndex) {
   if (!runtime.code) {
     runtime.condition = {unit.unitState.value_or(0), unit.unitCodeBranch,
                          unit.unitCodeVersion, unit.unitCodeRevision};
+    return;
+  }
+  // Flash that cannot be read whole boots nothing.
+  if (!runtime.flashFault.empty()) {
+    runtime.condition = {unit.unitState.value_or(bench_.notReadyState), 0, 0,
+                         0};
     return;
   }
   const std::optional<CodeRelease> release =

@@ -72,9 +72,10 @@ enum class SimObjectKind { kRoot, kDevice, kCodeProgrammer, kStoreProgrammer };
 class SimState {
  public:
   /// Starts the server on `bench`: validates it, creates missing flash
-  /// files erased, and lets every unit with simulated flash judge its code
-  /// and store flash, as at power-up: a job cut short before its reset
-  /// shows what its flash holds now at the next start. Throws BenchError.
+  /// files erased (a unit whose flash file cannot be made or has another
+  /// size is refused, see FlashFault), and lets every unit with simulated flash
+  /// judge its code and store flash, as at power-up: a job cut short before its
+  /// reset shows what its flash holds now at the next start. Throws BenchError.
   explicit SimState(SimBench bench);
 
   const SimBench& bench() const { return bench_; }
@@ -141,6 +142,10 @@ class SimState {
 
   /// The unit's flash region, or nullptr when it simulates none.
   const FlashFile* Flash(size_t unitIndex, SimRegion region) const;
+  /// Why the unit's flash files cannot be used, naming the file and what
+  /// it should hold; empty when they can. Such a unit boots nothing and
+  /// grants no programming group.
+  const std::string& FlashFault(size_t unitIndex) const;
 
   /// An erase the unit is carrying out on one region.
   struct Erase {
@@ -174,6 +179,7 @@ class SimState {
     std::unique_ptr<FlashFile> code;
     std::unique_ptr<FlashFile> store;
     std::optional<Erase> erase[2];
+    std::string flashFault;
   };
 
   size_t UnitIndex(const std::string& unitName) const;

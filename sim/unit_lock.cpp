@@ -45,6 +45,10 @@ USHORT UnitLocks::Claim(const std::string& codeFlashPath,
 USHORT ClaimUnit(SimState& state, size_t unitIndex) {
   const FlashFile* code = state.Flash(unitIndex, SimRegion::kCode);
   if (code == nullptr) return kSimStatusFlashFault;
+  if (!state.FlashFault(unitIndex).empty()) {
+    state.Report(state.FlashFault(unitIndex));
+    return kSimStatusFlashFault;
+  }
   std::string problem;
   const USHORT status = state.unitLocks().Claim(code->path(), &problem);
   if (!problem.empty()) state.Report(problem);

@@ -43,9 +43,10 @@ class UnitLocks {
 };
 
 /// Claim for the unit at `unitIndex` of the server `state`: what
-/// AcquireGroup asks before it grants a group. A lock that cannot be made
-/// is reported on the server's error output, since the job sees only a
-/// refusal.
+/// AcquireGroup asks before it grants a group. A unit whose flash files
+/// cannot be used (SimState::FlashFault) is refused. Either refusal, and a
+/// lock that cannot be made, is reported on the server's error output,
+/// since the job sees only a status.
 USHORT ClaimUnit(SimState& state, size_t unitIndex);
 
 #endif  // ECUPROG_SIM_UNIT_LOCK_H
