@@ -59,7 +59,9 @@ void GiveFree(SimBench& bench, const std::vector<size_t>& indexes,
               const std::function<void(SimUnit&, uint16_t)>& give) {
   std::set<std::vector<uint8_t>> taken;
   for (size_t i = 0; i < bench.units.size(); ++i) {
-    if (std::find(indexes.begin(), indexes.end(), i) != indexes.end()) continue;
+    const bool toBeGiven =
+        std::find(indexes.begin(), indexes.end(), i) != indexes.end();
+    if (toBeGiven && !bench.units[i].rawRecord) continue;
     taken.insert(ShownBy(bench.units[i]).*what);
   }
   // A bench holds far fewer units than there are values of n.

@@ -132,6 +132,16 @@ TEST(UnitsApart, UnitsWrittenWithoutAddressOrKeysGetTheirOwn) {
   EXPECT_EQ(keys, (std::vector<uint16_t>{1, 0, 3, 2, 4}));
 }
 
+TEST(UnitsApart, AddressesGivenStayClearOfRawRecords) {
+  const std::string zeros(2 * kDeviceRecordSize, '0');
+  const SimBench bench =
+      ParseBench(R"({"units": [{"name": "raw", "rawRecord": ")" + zeros +
+                     R"("}, {"name": "a"}]})",
+                 "/b");
+  EXPECT_EQ(bench.units[1].unitAddressC, 1);
+  EXPECT_EQ(bench.units[1].unitKeyB, 1);
+}
+
 TEST(UnitsApart, OneUnitWrittenWithoutAddressKeepsTheZeroAddress) {
   const SimBench bench = ParseBench(R"({"units": [{"name": "a"}]})", "/b");
   EXPECT_EQ(bench.units[0].unitAddressC, 0);
