@@ -14,10 +14,10 @@ class FileLock {
   enum class Outcome { kTaken, kHeldElsewhere, kCannotOpen };
 
   /// Takes the lock on `path` without waiting. The file is created (owner
-  /// only) when missing and never opened through a symbolic link. Two
-  /// FileLocks of one process exclude each other as two processes do.
-  /// Returns the lock when taken, nullptr otherwise with `*outcome` saying
-  /// why.
+  /// only) when missing and never opened through a symbolic link, nor
+  /// taken on anything but a plain file. Two FileLocks of one process
+  /// exclude each other as two processes do. Returns the lock when taken,
+  /// nullptr otherwise with `*outcome` saying why.
   static std::unique_ptr<FileLock> TryTake(const std::string& path,
                                            Outcome* outcome);
   /// Lets go.

@@ -49,6 +49,11 @@ bool CreatePrivateFolder(const std::string& path);
 /// that is not empty (someone else's bench got there first).
 bool RenameOver(const std::string& from, const std::string& to);
 
+/// Moves the file `from` to `to` in one step unless something is at `to`
+/// already: a file another process put there first is never replaced.
+/// False when it cannot, and then `from` is still there.
+bool MoveIntoPlace(const std::string& from, const std::string& to);
+
 /// Makes the entries of folder `path` (a file renamed into it) last across
 /// a power cut, where the system needs to be told. False when it cannot.
 bool SyncFolder(const std::string& path);

@@ -1,25 +1,23 @@
 #include "sim/bench_files.h"
 
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <random>
 
+#include "platform/file_lock.h"
 #include "platform/private_file.h"
+#include "platform/windows_api.h"
 #include "sim/bench.h"
+#include "sim/bench_json.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-// A name beside `path` that no other process picks: its own prefix, then
-// a random number.
-std::string Beside(const std::string& path, const char* kind) {
-  static std::random_device random;
-  const fs::path place(path);
-  const fs::path name = "." + place.filename().string() + "." + kind + "-" +
-                        std::to_string(random());
-  return (place.parent_path() / name).string();
-}
+// When this process started, to tell a build left by a server that has
+// gone from one in progress.
+const fs::file_time_type kStarted = fs::file_time_type::clock::now();
 
 void SyncFilesIn(const std::string& folder) {
   std::error_code error;
@@ -41,11 +39,19 @@ std::string ParentOf(const std::string& path) {
 
 }  // namespace
 
+std::string PathBeside(const std::string& path, const char* kind) {
+  static std::random_device random;
+  const fs::path place(path);
+  const fs::path name = "." + place.filename().string() + "." + kind + "-" +
+                        std::to_string(random());
+  return (place.parent_path() / name).string();
+}
+
 void ReplaceFileContents(const std::string& path, const std::string& contents) {
   std::string temporary;
   std::unique_ptr<PrivateFile> file;
   for (int attempt = 0; attempt < 100 && !file; ++attempt) {
-    temporary = Beside(path, "new");
+    temporary = PathBeside(path, "new");
     file = PrivateFile::Open(temporary, PrivateFile::Mode::kCreateNew);
   }
   if (!file) throw BenchError(path + ": cannot be written");
@@ -70,39 +76,147 @@ void CreateBenchFolder(const std::string& folder) {
   }
 }
 
+bool IsBuildLeftover(const std::string& name) {
+  return name.size() > 1 && name[0] == '.' &&
+         (name.find(".building-") != std::string::npos ||
+          name.find(".new-") != std::string::npos || name == kFillingLockName);
+}
+
 bool IsMissingOrEmptyFolder(const std::string& folder) {
   std::error_code error;
   const fs::file_status status = fs::symlink_status(folder, error);
   if (status.type() == fs::file_type::not_found) return true;
   if (error || status.type() != fs::file_type::directory) return false;
-  return fs::is_empty(folder, error) && !error;
+  fs::directory_iterator entries(folder, error);
+  if (error) return false;
+  for (const fs::directory_entry& entry : entries) {
+    if (!IsBuildLeftover(entry.path().filename().string())) return false;
+  }
+  return true;
 }
 
-bool BuildFolderInPlace(const std::string& folder,
-                        const std::function<void(const std::string&)>& build) {
-  CreateBenchFolder(ParentOf(folder));
+std::string WithoutTrailingSlashes(const std::string& folder) {
+  std::string trimmed = folder;
+  while (trimmed.size() > 1 &&
+         (trimmed.back() == '/' || trimmed.back() == '\\')) {
+    trimmed.pop_back();
+  }
+  return trimmed;
+}
+
+void RemoveOldLeftovers(const std::string& folder, const std::string& name) {
+  // A build that has written nothing for a minute before this process
+  // started is no other server's work in progress: its server has gone.
+  const fs::file_time_type before = kStarted - std::chrono::minutes(1);
+  const std::string prefix = "." + name + ".";
+  std::error_code error;
+  for (const fs::directory_entry& entry :
+       fs::directory_iterator(folder, error)) {
+    const std::string entryName = entry.path().filename().string();
+    // The filling turn goes only with the bench it made whole.
+    if (entryName.rfind(prefix, 0) != 0 || !IsBuildLeftover(entryName) ||
+        entryName == kFillingLockName) {
+      continue;
+    }
+    std::error_code old;
+    if (fs::last_write_time(entry.path(), old) < before && !old) {
+      fs::remove_all(entry.path(), old);
+    }
+  }
+}
+
+namespace {
+
+// Fills the empty `folder` where it stands, for a folder that cannot be
+// replaced in one rename (a mount point, or one in a folder the user may
+// not write): the bench is built in a folder inside it, then each file is
+// moved out into place, bench.json last, so that the bench is there only
+// once it is whole. Servers making it at once take turns.
+bool FillInPlace(const std::string& folder,
+                 const std::function<void(const std::string&)>& build) {
+  const std::string lockPath = folder + "/" + kFillingLockName;
+  std::unique_ptr<FileLock> lock;
+  for (int wait = 0; wait < 600 && !lock; ++wait) {
+    FileLock::Outcome outcome = FileLock::Outcome::kCannotOpen;
+    lock = FileLock::TryTake(lockPath, &outcome);
+    if (!lock && outcome != FileLock::Outcome::kHeldElsewhere) break;
+    if (!lock) Sleep(50);
+  }
+  if (!lock) throw BenchError(folder + ": cannot be filled (" + lockPath + ")");
+  // Every server that had a turn takes the turn's file away with it once
+  // the bench is whole, so none stays behind in the bench.
+  std::error_code error;
+  if (fs::exists(folder + "/" + kBenchFileName, error)) {
+    fs::remove(lockPath, error);
+    return false;
+  }
+  RemoveOldLeftovers(folder, "bench");
   std::string built;
   for (int attempt = 0; attempt < 100 && built.empty(); ++attempt) {
-    const std::string candidate = Beside(folder, "building");
+    const std::string candidate = PathBeside(folder + "/bench", "building");
     if (CreatePrivateFolder(candidate)) built = candidate;
   }
-  if (built.empty()) {
-    throw BenchError(folder + ": cannot create a folder beside it");
-  }
-  std::error_code error;
+  if (built.empty()) throw BenchError(folder + ": cannot be filled");
   try {
     build(built);
     SyncFilesIn(built);
+    std::vector<std::string> names;
+    for (const fs::directory_entry& entry : fs::directory_iterator(built)) {
+      const std::string name = entry.path().filename().string();
+      if (name != kBenchFileName) names.push_back(name);
+    }
+    names.push_back(kBenchFileName);
+    for (const std::string& name : names) {
+      if (!MoveIntoPlace(built + "/" + name, folder + "/" + name)) {
+        throw BenchError(folder + "/" + name + ": cannot be put in place");
+      }
+    }
   } catch (const BenchError& failure) {
     fs::remove_all(built, error);
     throw BenchError(folder + ": cannot be made (" + failure.what() + ")");
   }
-  if (RenameOver(built, folder)) {
-    SyncFolder(ParentOf(folder));
-    return true;
-  }
   fs::remove_all(built, error);
-  // Another process's folder got there first: it was whole when it came.
-  if (!IsMissingOrEmptyFolder(folder)) return false;
-  throw BenchError(folder + ": cannot be put in place");
+  SyncFolder(folder);
+  fs::remove(lockPath, error);
+  return true;
+}
+
+}  // namespace
+
+bool BuildFolderInPlace(const std::string& target,
+                        const std::function<void(const std::string&)>& build) {
+  const std::string folder = WithoutTrailingSlashes(target);
+  const std::string parent = ParentOf(folder);
+  CreateBenchFolder(parent);
+  RemoveOldLeftovers(parent, fs::path(folder).filename().string());
+  std::string built;
+  for (int attempt = 0; attempt < 100 && built.empty(); ++attempt) {
+    const std::string candidate = PathBeside(folder, "building");
+    if (CreatePrivateFolder(candidate)) built = candidate;
+  }
+  std::error_code error;
+  if (!built.empty()) {
+    try {
+      build(built);
+      SyncFilesIn(built);
+    } catch (const BenchError& failure) {
+      fs::remove_all(built, error);
+      throw BenchError(folder + ": cannot be made (" + failure.what() + ")");
+    }
+    if (RenameOver(built, folder)) {
+      SyncFolder(parent);
+      return true;
+    }
+    fs::remove_all(built, error);
+    // Another process's folder got there first: it was whole when it came.
+    if (!IsMissingOrEmptyFolder(folder)) return false;
+  }
+  // No folder beside it, or none that can take its place: an empty folder
+  // there is filled where it stands.
+  if (!fs::is_directory(folder, error)) {
+    throw BenchError(folder +
+                     ": cannot be made (no folder can be created "
+                     "beside it or in its place)");
+  }
+  return FillInPlace(folder, build);
 }

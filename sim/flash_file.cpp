@@ -1,37 +1,76 @@
 #include "sim/flash_file.h"
 
+#include <filesystem>
 #include <memory>
 
 #include "platform/private_file.h"
+#include "sim/bench_files.h"
+
+namespace fs = std::filesystem;
 
 FlashFile::FlashFile(std::string path, SimRegion region)
     : path_(std::move(path)),
       base_(region == SimRegion::kCode ? kCodeFlashBase : kStoreFlashBase),
       size_(region == SimRegion::kCode ? kCodeFlashSize : kStoreFlashSize) {}
 
+std::string FlashFile::WhatItHolds() const {
+  return std::string("a ") + (base_ == kCodeFlashBase ? "code" : "store") +
+         " flash file holds " + std::to_string(size_) + " bytes";
+}
+
 void FlashFile::Prepare() const {
   std::unique_ptr<PrivateFile> file =
       PrivateFile::Open(path_, PrivateFile::Mode::kRead);
   if (!file) {
-    file = PrivateFile::Open(path_, PrivateFile::Mode::kCreateNew);
-    if (!file) {
+    std::error_code error;
+    const fs::file_type type = fs::symlink_status(path_, error).type();
+    if (type == fs::file_type::regular) {
+      throw BenchError(path_ + ": cannot be read; " + WhatItHolds());
+    }
+    if (type != fs::file_type::not_found) {
       throw BenchError(path_ +
-                       ": cannot be opened or created as a plain file (a "
-                       "symbolic link is not followed)");
+                       ": not a plain file (a symbolic link is not "
+                       "followed); " +
+                       WhatItHolds());
     }
-    std::vector<uint8_t> erased(size_, kErasedByte);
-    if (!file->WriteAt(0, erased.data(), erased.size()) || !file->Sync()) {
-      throw BenchError(path_ + ": cannot write the flash file");
-    }
+    Create();
     return;
   }
   const int64_t length = file->Size();
   if (length != static_cast<int64_t>(size_)) {
-    throw BenchError(path_ + ": holds " + std::to_string(length) +
-                     " bytes, a " +
-                     (base_ == kCodeFlashBase ? "code" : "store") +
-                     " flash file holds " + std::to_string(size_));
+    throw BenchError(path_ + ": holds " + std::to_string(length) + " bytes, " +
+                     WhatItHolds());
   }
+}
+
+// Made whole beside its place and moved there in one step, so that a full
+// disk or a cut leaves no short file in its place, only one beside it.
+void FlashFile::Create() const {
+  std::string temporary;
+  std::unique_ptr<PrivateFile> file;
+  for (int attempt = 0; attempt < 100 && !file; ++attempt) {
+    temporary = PathBeside(path_, "new");
+    file = PrivateFile::Open(temporary, PrivateFile::Mode::kCreateNew);
+  }
+  const std::string refused =
+      path_ + ": cannot be created (" + WhatItHolds() + ", erased)";
+  if (!file) throw BenchError(refused);
+  std::vector<uint8_t> erased(size_, kErasedByte);
+  const bool written =
+      file->WriteAt(0, erased.data(), erased.size()) && file->Sync();
+  file.reset();
+  if (written && MoveIntoPlace(temporary, path_)) {
+    const fs::path folder = fs::path(path_).parent_path();
+    SyncFolder(folder.empty() ? "." : folder.string());
+    return;
+  }
+  std::error_code error;
+  fs::remove(temporary, error);
+  // Another server of the bench made it first: that one is whole.
+  std::unique_ptr<PrivateFile> made =
+      PrivateFile::Open(path_, PrivateFile::Mode::kRead);
+  if (made && made->Size() == static_cast<int64_t>(size_)) return;
+  throw BenchError(refused);
 }
 
 bool FlashFile::Contains(uint32_t start, uint32_t length) const {

@@ -30,7 +30,8 @@ class FlashFile {
   uint32_t base() const { return base_; }
   uint32_t size() const { return size_; }
 
-  /// Creates the file erased when it is missing; throws BenchError when it
+  /// Creates the file erased when it is missing, whole or not at all;
+  /// throws BenchError, naming the file and what it should hold, when it
   /// cannot be made or has another size.
   void Prepare() const;
 
@@ -54,6 +55,9 @@ class FlashFile {
  private:
   bool ReadRange(uint32_t start, uint32_t length,
                  std::vector<uint8_t>* bytes) const;
+  void Create() const;
+  /// "a code flash file holds 458752 bytes", for messages.
+  std::string WhatItHolds() const;
 
   std::string path_;
   uint32_t base_;

@@ -6,7 +6,8 @@
 //   ecuprog-sim --unregister      undo --register
 //   ecuprog-sim --make-bench DIR [--instant]
 //                                 write the default bench into DIR (with
-//                                 --instant: no erase or program delays)
+//                                 --instant: no erase or program delays);
+//                                 refused while a job holds one of its units
 //
 // It serves the bench in $ECUPROG_SIM_BENCH (default
 // ${XDG_DATA_HOME:-$HOME/.local/share}/ecuprog/bench), which is made with
@@ -24,6 +25,7 @@
 #include "platform/local_server.h"
 #include "server/server_interfaces.h"
 #include "sim/bench_location.h"
+#include "sim/bench_remake.h"
 #include "sim/default_bench.h"
 #include "sim/server_host.h"
 #include "sim/sim_server.h"
@@ -140,7 +142,7 @@ int main(int argc, char** argv) {
       return 2;
     }
     try {
-      WriteDefaultBench(
+      RemakeDefaultBench(
           argv[2], instant ? BenchTiming::kInstant : BenchTiming::kRealistic);
     } catch (const BenchError& error) {
       return Fail(error.what());

@@ -1,6 +1,9 @@
 #include "sim/sim_state.h"
 
+#include <cstdio>
+
 #include "sim/code_flash_check.h"
+#include "sim/store_flash_check.h"
 
 SimState::SimState(SimBench bench) : bench_(std::move(bench)) {
   ValidateBench(bench_);
@@ -13,8 +16,15 @@ SimState::SimState(SimBench bench) : bench_(std::move(bench)) {
           bench_.folder + "/" + unit.codeFlashFile, SimRegion::kCode);
       runtime.store = std::make_unique<FlashFile>(
           bench_.folder + "/" + unit.storeFlashFile, SimRegion::kStore);
-      runtime.code->Prepare();
-      runtime.store->Prepare();
+      // A flash file that cannot be used refuses its own unit, not the
+      // bench: jobs on the other units go on.
+      try {
+        runtime.code->Prepare();
+        runtime.store->Prepare();
+      } catch (const BenchError& error) {
+        runtime.flashFault = std::string(error.what()) + "; unit \"" +
+                             unit.name + "\" is refused until it is put right";
+      }
     }
     Restart(i);
   }
@@ -66,6 +76,18 @@ std::optional<int> SimState::exitCode() const { return exitCode_; }
 
 void SimState::SetExitHook(std::function<void(int)> hook) {
   exitHook_ = std::move(hook);
+}
+
+void SimState::SetReportHook(std::function<void(const std::string&)> hook) {
+  reportHook_ = std::move(hook);
+}
+
+void SimState::Report(const std::string& message) const {
+  if (reportHook_) {
+    reportHook_(message);
+  } else {
+    std::fprintf(stderr, "ecuprog-sim: %s\n", message.c_str());
+  }
 }
 
 HRESULT SimState::Enter(SimCall call, const SimFault** fault) {
@@ -128,6 +150,10 @@ DeviceRecord SimState::Record(size_t unitIndex) const {
   return MakeDeviceRecord(bench_.units[unitIndex], units_[unitIndex].condition);
 }
 
+const std::string& SimState::FlashFault(size_t unitIndex) const {
+  return units_[unitIndex].flashFault;
+}
+
 const FlashFile* SimState::Flash(size_t unitIndex, SimRegion region) const {
   const UnitRuntime& runtime = units_[unitIndex];
   return region == SimRegion::kCode ? runtime.code.get() : runtime.store.get();
@@ -166,9 +192,18 @@ void SimState::Restart(size_t unitIndex) {
                          unit.unitCodeVersion, unit.unitCodeRevision};
     return;
   }
+  // Flash that cannot be read whole boots nothing.
+  if (!runtime.flashFault.empty()) {
+    runtime.condition = {unit.unitState.value_or(bench_.notReadyState), 0, 0,
+                         0};
+    return;
+  }
   const std::optional<CodeRelease> release =
       BootableCode(runtime.code->ReadAll(), unit.modelName);
-  if (release) {
+  // Code without its profile does not run: the unit stays in its boot code,
+  // as after a cut in the code flash, so that the job is run again.
+  if (release &&
+      HoldsProfileFor(runtime.store->ReadAll(), unit.modelName, *release)) {
     runtime.condition = {bench_.readyState, release->branch, release->version,
                          release->revision};
   } else {

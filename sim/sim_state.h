@@ -72,9 +72,10 @@ enum class SimObjectKind { kRoot, kDevice, kCodeProgrammer, kStoreProgrammer };
 class SimState {
  public:
   /// Starts the server on `bench`: validates it, creates missing flash
-  /// files erased, and lets every unit with simulated flash judge its code
-  /// flash, as at power-up: a job cut short before its reset shows what its
-  /// flash holds now at the next start. Throws BenchError.
+  /// files erased (a unit whose flash file cannot be made or has another
+  /// size is refused, see FlashFault), and lets every unit with simulated flash
+  /// judge its code and store flash, as at power-up: a job cut short before its
+  /// reset shows what its flash holds now at the next start. Throws BenchError.
   explicit SimState(SimBench bench);
 
   const SimBench& bench() const { return bench_; }
@@ -111,6 +112,12 @@ class SimState {
   /// server executable ends its process here.
   void SetExitHook(std::function<void(int exitCode)> hook);
 
+  /// Where the server tells its user about a fault in the bench that a job
+  /// sees only as a refusal. By default the error output, as
+  /// "ecuprog-sim: <message>".
+  void SetReportHook(std::function<void(const std::string&)> hook);
+  void Report(const std::string& message) const;
+
   // ------------------------------------------------- for the server objects
   /// Records and counts a call and finds its scripted fault. Returns a
   /// failure the caller must answer at once when the server has ended
@@ -135,6 +142,10 @@ class SimState {
 
   /// The unit's flash region, or nullptr when it simulates none.
   const FlashFile* Flash(size_t unitIndex, SimRegion region) const;
+  /// Why the unit's flash files cannot be used, naming the file and what
+  /// it should hold; empty when they can. Such a unit boots nothing and
+  /// grants no programming group.
+  const std::string& FlashFault(size_t unitIndex) const;
 
   /// An erase the unit is carrying out on one region.
   struct Erase {
@@ -145,7 +156,7 @@ class SimState {
   };
   std::optional<Erase>& RunningErase(size_t unitIndex, SimRegion region);
 
-  /// The unit reads its code flash anew, as after a reset.
+  /// The unit reads its code and store flash anew, as after a reset.
   void Restart(size_t unitIndex);
 
   /// The server ends with its client gone: every erase a unit is carrying
@@ -168,6 +179,7 @@ class SimState {
     std::unique_ptr<FlashFile> code;
     std::unique_ptr<FlashFile> store;
     std::optional<Erase> erase[2];
+    std::string flashFault;
   };
 
   size_t UnitIndex(const std::string& unitName) const;
@@ -181,6 +193,7 @@ class SimState {
   std::map<SimObjectKind, int> live_;
   std::optional<int> exitCode_;
   std::function<void(int)> exitHook_;
+  std::function<void(const std::string&)> reportHook_;
   UnitLocks unitLocks_;
   std::atomic<bool> clientServed_{false};
 };

@@ -28,17 +28,25 @@ class UnitLocks {
   /// The lock file's path for a unit whose code flash is in `codeFlashPath`.
   static std::string LockPath(const std::string& codeFlashPath);
 
+  /// What is wrong at `lockPath` when its lock cannot be taken for a reason
+  /// other than another holder: a message naming the path.
+  static std::string Problem(const std::string& lockPath);
+
   /// Takes the unit for this server unless it holds it already. Returns
   /// the status to answer: 0 when this server holds it, kSimStatusUnitInUse
-  /// when another does, kSimStatusFlashFault when the lock cannot be made.
-  USHORT Claim(const std::string& codeFlashPath);
+  /// when another does, kSimStatusFlashFault when the lock cannot be made,
+  /// and then `*problem` says why.
+  USHORT Claim(const std::string& codeFlashPath, std::string* problem);
 
  private:
   std::map<std::string, std::unique_ptr<FileLock>> held_;
 };
 
 /// Claim for the unit at `unitIndex` of the server `state`: what
-/// AcquireGroup asks before it grants a group.
+/// AcquireGroup asks before it grants a group. A unit whose flash files
+/// cannot be used (SimState::FlashFault) is refused. Either refusal, and a
+/// lock that cannot be made, is reported on the server's error output,
+/// since the job sees only a status.
 USHORT ClaimUnit(SimState& state, size_t unitIndex);
 
 #endif  // ECUPROG_SIM_UNIT_LOCK_H

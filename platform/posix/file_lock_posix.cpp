@@ -3,6 +3,7 @@
 // latest when the process ends.
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -11,10 +12,18 @@
 
 std::unique_ptr<FileLock> FileLock::TryTake(const std::string& path,
                                             Outcome* outcome) {
+  // Without waiting for the other end of a pipe someone put there.
   const int fd =
-      open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+      open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK,
+           0600);
   if (fd < 0) {
     *outcome = Outcome::kCannotOpen;
+    return nullptr;
+  }
+  struct stat status {};
+  if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+    *outcome = Outcome::kCannotOpen;
+    close(fd);
     return nullptr;
   }
   int locked = -1;

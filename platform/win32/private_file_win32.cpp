@@ -96,5 +96,11 @@ bool RenameOver(const std::string& from, const std::string& to) {
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
+bool MoveIntoPlace(const std::string& from, const std::string& to) {
+  // Without MOVEFILE_REPLACE_EXISTING the move fails where a file is.
+  return MoveFileExW(WidePath(from).c_str(), WidePath(to).c_str(),
+                     MOVEFILE_WRITE_THROUGH) != 0;
+}
+
 // MOVEFILE_WRITE_THROUGH already waits for the rename to reach the disk.
 bool SyncFolder(const std::string&) { return true; }

@@ -73,4 +73,19 @@ TEST(PrivateFile, FoldersAreTheOwnersAloneAndMoveOnlyOverEmptyOnes) {
   EXPECT_TRUE(SyncFolder(empty));
 }
 
+TEST(PrivateFile, MoveIntoPlaceNeverReplacesWhatIsThere) {
+  TempFolder folder;
+  const std::string from = folder.path() + "/new";
+  const std::string to = folder.path() + "/flash.bin";
+  std::ofstream(from) << "new";
+  std::ofstream(to) << "kept";
+  EXPECT_FALSE(MoveIntoPlace(from, to));
+  EXPECT_EQ(Contents(to), "kept");
+  EXPECT_EQ(Contents(from), "new");
+  fs::remove(to);
+  EXPECT_TRUE(MoveIntoPlace(from, to));
+  EXPECT_EQ(Contents(to), "new");
+  EXPECT_FALSE(fs::exists(from));
+}
+
 }  // namespace

@@ -4,11 +4,15 @@
 #include "sim/bench_files.h"
 
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -212,6 +216,165 @@ TEST_F(BenchFilesTest, RewritesReplaceTheFileWhole) {
   EXPECT_TRUE(refused);
   EXPECT_EQ(Contents(path), "new");
   EXPECT_EQ(Snapshot(folder_.path()).size(), 1u);
+}
+
+// Whether the default bench in `folder` is whole, for a child process that
+// has no test of its own to report to.
+bool IsWholeDefaultBench(const std::string& folder) {
+  try {
+    const SimBench bench = LoadBench(folder);
+    return BenchToJson(bench) ==
+               BenchToJson(MakeDefaultBench(folder, BenchTiming::kRealistic)) &&
+           BootableCode(
+               ReadBenchFlash(bench, kDefaultReadyUnit, SimRegion::kCode), "W3")
+               .has_value();
+  } catch (const BenchError&) {
+    return false;
+  }
+}
+
+// What a folder holds that a bench does not: hidden entries.
+std::vector<std::string> Hidden(const std::string& folder) {
+  std::vector<std::string> hidden;
+  for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
+    const std::string name = entry.path().filename().string();
+    if (name[0] == '.') hidden.push_back(name);
+  }
+  return hidden;
+}
+
+TEST_F(BenchFilesTest, APathEndingInSlashesGetsItsBench) {
+  for (const char* slashes : {"/", "//"}) {
+    SCOPED_TRACE(slashes);
+    fs::remove_all(bench_);
+    OpenBench(bench_ + slashes);
+    ExpectWholeDefaultBench(bench_);
+    EXPECT_EQ(Hidden(bench_), std::vector<std::string>{});
+    EXPECT_EQ(Snapshot(folder_.path()).size(), 1u);
+  }
+}
+
+TEST_F(BenchFilesTest, AnEmptyMountPointIsFilledWhereItStands) {
+  fs::create_directory(bench_);
+  // In a mount namespace of the child's own, so the mount goes with it.
+  constexpr int kCannotMount = 77;
+  const pid_t child = fork();
+  if (child == 0) {
+    if (unshare(CLONE_NEWNS) != 0 ||
+        mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        mount("tmpfs", bench_.c_str(), "tmpfs", 0, "size=4m") != 0) {
+      _exit(kCannotMount);
+    }
+    try {
+      OpenBench(bench_);
+    } catch (const BenchError& error) {
+      std::fprintf(stderr, "%s\n", error.what());
+      _exit(1);
+    }
+    _exit(IsWholeDefaultBench(bench_) && Hidden(bench_).empty() ? 0 : 2);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  if (WEXITSTATUS(status) == kCannotMount) {
+    GTEST_SKIP() << "no right to mount a file system here";
+  }
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(Snapshot(folder_.path()).size(), 1u) << "nothing beside it";
+}
+
+// An empty folder of the user's own in a folder the user may not write:
+// as root the user is nobody, otherwise the folder above loses its write
+// right (given back when the object goes).
+class LockedParent {
+ public:
+  explicit LockedParent(const std::string& under)
+      : parent_(under + "/shared"), bench_(parent_ + "/bench") {
+    fs::create_directories(bench_);
+    fs::permissions(parent_, fs::perms::owner_all | fs::perms::group_read |
+                                 fs::perms::group_exec |
+                                 fs::perms::others_read |
+                                 fs::perms::others_exec);
+    if (root_) {
+      EXPECT_EQ(chown(bench_.c_str(), kNobody, kNobody), 0);
+    } else {
+      fs::permissions(parent_, fs::perms::owner_write,
+                      fs::perm_options::remove);
+    }
+  }
+  ~LockedParent() {
+    fs::permissions(parent_, fs::perms::owner_write, fs::perm_options::add);
+  }
+  const std::string& parent() const { return parent_; }
+  const std::string& bench() const { return bench_; }
+
+  // In a child process: the user opens the bench and finds it whole.
+  bool UserFindsAWholeBench() const {
+    if (root_ && (setgid(kNobody) != 0 || setuid(kNobody) != 0)) return false;
+    try {
+      OpenBench(bench_);
+    } catch (const BenchError& error) {
+      std::fprintf(stderr, "%s\n", error.what());
+      return false;
+    }
+    return IsWholeDefaultBench(bench_);
+  }
+
+ private:
+  static constexpr uid_t kNobody = 65534;
+  const bool root_ = geteuid() == 0;
+  std::string parent_;
+  std::string bench_;
+};
+
+TEST_F(BenchFilesTest, AnEmptyFolderInAParentTheUserCannotWriteIsFilled) {
+  const LockedParent locked(folder_.path());
+  EXPECT_TRUE(InChild([&] {
+    return locked.UserFindsAWholeBench() && Hidden(locked.bench()).empty();
+  }));
+  EXPECT_EQ(Snapshot(locked.parent()).size(), 1u);
+}
+
+TEST_F(BenchFilesTest, FirstUsesAtOnceFillAFolderInPlaceOnce) {
+  const LockedParent locked(folder_.path());
+  constexpr int kJobs = 4;
+  pid_t jobs[kJobs];
+  for (pid_t& job : jobs) {
+    job = fork();
+    if (job == 0) _exit(locked.UserFindsAWholeBench() ? 0 : 1);
+  }
+  for (pid_t job : jobs) {
+    int status = 0;
+    ASSERT_EQ(waitpid(job, &status, 0), job);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        << "a job found a bench that was not whole";
+  }
+  EXPECT_EQ(Hidden(locked.bench()), std::vector<std::string>{});
+}
+
+TEST_F(BenchFilesTest, OldBuildLeftoversGoWhenTheNextBenchIsMade) {
+  const std::string oldBeside = folder_.path() + "/.bench.building-1";
+  const std::string newBeside = folder_.path() + "/.bench.building-2";
+  const std::string oldInside = bench_ + "/.bench.building-3";
+  const std::string other = folder_.path() + "/.other.building-4";
+  for (const std::string& leftover : {oldBeside, newBeside, oldInside, other}) {
+    fs::create_directories(leftover);
+    std::ofstream(leftover + "/w3-bay1-code.bin") << "part";
+  }
+  const auto longAgo = fs::file_time_type::clock::now() - std::chrono::hours(2);
+  for (const std::string& leftover : {oldBeside, oldInside, other}) {
+    fs::last_write_time(leftover, longAgo);
+  }
+  // A folder holding nothing but leftovers holds no bench yet.
+  OpenBench(bench_);
+  ExpectWholeDefaultBench(bench_);
+  EXPECT_FALSE(fs::exists(oldBeside));
+  EXPECT_FALSE(fs::exists(oldInside));
+  // One of a server that may still be building, and another folder's,
+  // stay.
+  EXPECT_TRUE(fs::exists(newBeside));
+  EXPECT_TRUE(fs::exists(other));
+  EXPECT_EQ(Hidden(bench_), std::vector<std::string>{});
 }
 
 }  // namespace

@@ -1,8 +1,15 @@
 #include "sim/bench_json.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <filesystem>
+#include <fstream>
 #include <random>
+#include <thread>
 
 #include "sim/default_bench.h"
 #include "sim/temp_folder.h"
@@ -229,6 +236,69 @@ TEST(BenchJson, LoadBenchNamesTheFolderOfABadBench) {
     FAIL() << "a folder without bench.json was accepted";
   } catch (const BenchError& error) {
     EXPECT_NE(std::string(error.what()).find(folder.path()), std::string::npos);
+  }
+}
+
+// A bench.json of exactly the limit is read; one byte more is refused.
+TEST(BenchJson, LoadBenchTakesUpToTheLimit) {
+  TempFolder folder;
+  const std::string path = folder.path() + "/bench.json";
+  std::string text = "{}";
+  text.resize(bench_limits::kMaxJsonBytes, ' ');
+  std::ofstream(path, std::ios::binary) << text;
+  EXPECT_NO_THROW(LoadBench(folder.path()));
+  std::ofstream(path, std::ios::binary | std::ios::app) << ' ';
+  try {
+    LoadBench(folder.path());
+    FAIL() << "a bench.json past the limit was accepted";
+  } catch (const BenchError& error) {
+    EXPECT_NE(std::string(error.what()).find("larger than 16777216 bytes"),
+              std::string::npos)
+        << error.what();
+  }
+}
+
+// Fed through a pipe, bench.json shows how much of it was read: one byte
+// past the limit, not the whole of a huge file.
+TEST(BenchJson, LoadBenchReadsNoMoreThanOneBytePastTheLimit) {
+  TempFolder folder;
+  const std::string path = folder.path() + "/bench.json";
+  ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+  constexpr size_t kOffered = 4 * bench_limits::kMaxJsonBytes;
+  size_t taken = 0;
+  // The writer learns that the reader has gone from EPIPE, not a signal.
+  struct sigaction ignore {};
+  struct sigaction before {};
+  ignore.sa_handler = SIG_IGN;
+  sigaction(SIGPIPE, &ignore, &before);
+  std::thread writer([&] {
+    const int fd = open(path.c_str(), O_WRONLY);
+    if (fd < 0) return;
+    const std::string block(64 * 1024, ' ');
+    while (taken < kOffered) {
+      const ssize_t put = write(fd, block.data(), block.size());
+      if (put <= 0) break;
+      taken += static_cast<size_t>(put);
+    }
+    close(fd);
+  });
+  EXPECT_THROW(LoadBench(folder.path()), BenchError);
+  writer.join();
+  sigaction(SIGPIPE, &before, nullptr);
+  // What the pipe held when the reader went is taken too.
+  EXPECT_LE(taken, bench_limits::kMaxJsonBytes + (1 << 20));
+}
+
+TEST(BenchJson, ABenchJsonThatIsAFolderCannotBeRead) {
+  TempFolder folder;
+  std::filesystem::create_directory(folder.path() + "/bench.json");
+  try {
+    LoadBench(folder.path());
+    FAIL() << "a folder was read as bench.json";
+  } catch (const BenchError& error) {
+    EXPECT_NE(std::string(error.what()).find("bench.json: cannot be read"),
+              std::string::npos)
+        << error.what();
   }
 }
 

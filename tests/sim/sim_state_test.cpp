@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <functional>
 
 #include "sim/default_bench.h"
 #include "sim/sim_server.h"
@@ -279,5 +282,80 @@ TEST_F(SimFaultTest, ExitDuringEraseLeavesHalfTheSectorsErased) {
   EXPECT_LT(std::count(code.begin() + 0x2000, code.begin() + 0x4000, 0xFF),
             0x100);
 }
+
+// A flash file that cannot be used, as a full disk or a cut while it was
+// made left it: `put` damages w17-bay5's file `file`.
+struct BrokenFlash {
+  const char* name;
+  const char* file;
+  std::function<void(const std::string& path)> put;
+  const char* says;  // after the path
+};
+
+void PrintTo(const BrokenFlash& broken, std::ostream* out) {
+  *out << broken.name;
+}
+
+class BrokenFlashTest : public testing::TestWithParam<BrokenFlash> {};
+
+TEST_P(BrokenFlashTest, RefusesItsOwnUnitAlone) {
+  TempFolder folder;
+  const SimBench bench =
+      WriteDefaultBench(folder.path(), BenchTiming::kInstant);
+  const std::string path = folder.path() + "/" + GetParam().file;
+  std::filesystem::remove(path);
+  GetParam().put(path);
+  const auto before = std::filesystem::symlink_status(path).type();
+
+  SimServer server(bench);
+  std::vector<std::string> reports;
+  server.state().SetReportHook(
+      [&](const std::string& message) { reports.push_back(message); });
+  Ref<ProgrammingServer> root(server.NewRoot());
+  const DeviceRecord broken = RecordOf(root.get(), server.state(), "w17-bay5");
+  EXPECT_EQ(broken.unitState(), 1000);
+  EXPECT_EQ(broken.unitCodeVersion(), 0);
+  Ref<DeviceInterface> device = OpenUnit(root.get(), broken);
+  Ref<ProgrammingInterface> code =
+      Programmer(device.get(), broken, SimRegion::kCode, 0);
+  ASSERT_NE(code, nullptr);
+  EXPECT_EQ(AcquireGroup(code.get(), broken.groupKey()), kSimStatusFlashFault);
+  EXPECT_EQ(reports, std::vector<std::string>{
+                         path + GetParam().says +
+                         "; unit \"w17-bay5\" is refused until it is put "
+                         "right"});
+  EXPECT_EQ(std::filesystem::symlink_status(path).type(), before);
+
+  // The other units of the bench go on.
+  const DeviceRecord ready =
+      RecordOf(root.get(), server.state(), kDefaultReadyUnit);
+  EXPECT_EQ(ready.unitState(), 1001);
+  Ref<DeviceInterface> readyDevice = OpenUnit(root.get(), ready);
+  Ref<ProgrammingInterface> readyCode =
+      Programmer(readyDevice.get(), ready, SimRegion::kCode, 0);
+  EXPECT_EQ(AcquireGroup(readyCode.get(), ready.groupKey()), kStatusDone);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, BrokenFlashTest,
+    testing::Values(
+        BrokenFlash{"shortStore", "w17-bay5-store.bin",
+                    [](const std::string& path) {
+                      std::ofstream(path) << std::string(151552, '\xFF');
+                    },
+                    ": holds 151552 bytes, a store flash file holds 262144 "
+                    "bytes"},
+        BrokenFlash{"emptyCode", "w17-bay5-code.bin",
+                    [](const std::string& path) { std::ofstream{path}; },
+                    ": holds 0 bytes, a code flash file holds 458752 bytes"},
+        BrokenFlash{"folderForTheStore", "w17-bay5-store.bin",
+                    [](const std::string& path) {
+                      std::filesystem::create_directory(path);
+                    },
+                    ": not a plain file (a symbolic link is not followed); a "
+                    "store flash file holds 262144 bytes"}),
+    [](const testing::TestParamInfo<BrokenFlash>& info) {
+      return std::string(info.param.name);
+    });
 
 }  // namespace

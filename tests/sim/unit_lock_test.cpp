@@ -3,8 +3,10 @@
 #include "sim/unit_lock.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
+#include <functional>
 
 #include "sim/bench_flash.h"
 #include "sim/default_bench.h"
@@ -95,14 +97,64 @@ TEST_F(UnitLockTest, TheUnitIsFreeOnceTheHoldingServerHasEnded) {
   EXPECT_EQ(second.Acquire(second.code.get()), kStatusDone);
 }
 
-TEST_F(UnitLockTest, ALinkInPlaceOfTheLockIsRefusedNotFollowed) {
-  const std::string target = folder_.path() + "/elsewhere";
-  std::filesystem::create_symlink(
-      target, UnitLocks::LockPath(folder_.path() + "/w3-bay1-code.bin"));
+// What stands where the unit's lock belongs: made by `put` at `lock`,
+// with `elsewhere` a path that must stay untouched.
+struct NoPlainLock {
+  const char* name;
+  std::function<void(const std::string& lock, const std::string& elsewhere)>
+      put;
+};
+
+void PrintTo(const NoPlainLock& lock, std::ostream* out) { *out << lock.name; }
+
+class UnitLockNoPlainFile : public UnitLockTest,
+                            public testing::WithParamInterface<NoPlainLock> {};
+
+TEST_P(UnitLockNoPlainFile, RefusesTheUnitNamingThePath) {
+  const std::string lock =
+      UnitLocks::LockPath(folder_.path() + "/w3-bay1-code.bin");
+  const std::string elsewhere = folder_.path() + "/elsewhere";
+  GetParam().put(lock, elsewhere);
   Job job(bench_, kDefaultReadyUnit);
+  std::vector<std::string> reports;
+  job.server->state().SetReportHook(
+      [&](const std::string& message) { reports.push_back(message); });
   EXPECT_EQ(job.Acquire(job.code.get()), kSimStatusFlashFault);
-  EXPECT_FALSE(std::filesystem::exists(target));
+  ASSERT_EQ(reports.size(), 1u);
+  EXPECT_EQ(reports[0], lock +
+                            ": the unit's lock is not a plain file (a link, a "
+                            "folder or the like); the unit is refused until "
+                            "it is taken away");
+  // Nothing is made through it, and the other units are free.
+  EXPECT_FALSE(std::filesystem::exists(elsewhere + "/x"));
+  EXPECT_FALSE(std::filesystem::is_regular_file(elsewhere));
+  Job other(bench_, "w17-bay5");
+  EXPECT_EQ(other.Acquire(other.code.get()), kStatusDone);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Locks, UnitLockNoPlainFile,
+    testing::Values(
+        NoPlainLock{"danglingLink",
+                    [](const std::string& lock, const std::string& elsewhere) {
+                      std::filesystem::create_symlink(elsewhere, lock);
+                    }},
+        NoPlainLock{"linkToAFile",
+                    [](const std::string& lock, const std::string& elsewhere) {
+                      std::filesystem::create_directory(elsewhere);
+                      std::filesystem::create_symlink(elsewhere + "/x", lock);
+                    }},
+        NoPlainLock{"folder",
+                    [](const std::string& lock, const std::string&) {
+                      std::filesystem::create_directory(lock);
+                    }},
+        NoPlainLock{"pipe",
+                    [](const std::string& lock, const std::string&) {
+                      ASSERT_EQ(mkfifo(lock.c_str(), 0600), 0);
+                    }}),
+    [](const testing::TestParamInfo<NoPlainLock>& info) {
+      return std::string(info.param.name);
+    });
 
 TEST_F(UnitLockTest, AWrongGroupKeyTakesNoUnit) {
   Job first(bench_, kDefaultReadyUnit);

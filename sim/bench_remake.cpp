@@ -1,0 +1,72 @@
+#include "sim/bench_remake.h"
+
+#include <filesystem>
+#include <map>
+
+#include "sim/bench_json.h"
+#include "sim/unit_lock.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Lock path -> what to call its unit in a message.
+using LockNames = std::map<std::string, std::string>;
+
+// One spelling per file: this process's own two locks on one file would
+// exclude each other.
+std::string PathIn(const std::string& folder, const std::string& name) {
+  return (fs::path(folder) / name).lexically_normal().string();
+}
+
+void AddUnits(const SimBench& bench, const std::string& folder,
+              LockNames* locks) {
+  for (const SimUnit& unit : bench.units) {
+    if (!unit.flashSimulated()) continue;
+    locks->emplace(PathIn(folder, UnitLocks::LockPath(unit.codeFlashFile)),
+                   "unit \"" + unit.name + "\"");
+  }
+}
+
+}  // namespace
+
+std::vector<std::unique_ptr<FileLock>> HoldBenchUnits(const std::string& folder,
+                                                      const SimBench& next) {
+  std::vector<std::unique_ptr<FileLock>> held;
+  std::error_code error;
+  if (!fs::is_directory(folder, error)) return held;
+  LockNames locks;
+  try {
+    AddUnits(LoadBench(folder), folder, &locks);
+  } catch (const BenchError&) {
+    // A bench that cannot be read still has its lock files, found below.
+  }
+  AddUnits(next, folder, &locks);
+  for (const fs::directory_entry& entry :
+       fs::directory_iterator(folder, error)) {
+    const std::string name = entry.path().filename().string();
+    if (name.size() > 5 && name.compare(name.size() - 5, 5, ".lock") == 0) {
+      locks.emplace(PathIn(folder, name), "the unit of " + name);
+    }
+  }
+  for (const auto& [path, unit] : locks) {
+    FileLock::Outcome outcome = FileLock::Outcome::kCannotOpen;
+    std::unique_ptr<FileLock> lock = FileLock::TryTake(path, &outcome);
+    if (outcome == FileLock::Outcome::kHeldElsewhere) {
+      throw BenchError(unit + " is held by a job (" + path +
+                       "); the bench is left as it is");
+    }
+    if (!lock) {
+      throw BenchError(UnitLocks::Problem(path) +
+                       "; the bench is left as it is");
+    }
+    held.push_back(std::move(lock));
+  }
+  return held;
+}
+
+SimBench RemakeDefaultBench(const std::string& folder, BenchTiming timing) {
+  const std::vector<std::unique_ptr<FileLock>> held =
+      HoldBenchUnits(folder, MakeDefaultBench(folder, timing));
+  return WriteDefaultBench(folder, timing);
+}
