@@ -7,16 +7,16 @@
 namespace {
 
 struct ConditionWords {
-  UnitCondition condition;
+  GuideCondition condition;
   const char* words;
 };
 const ConditionWords kConditions[] = {
-    {UnitCondition::kNotContacted, "not contacted"},
-    {UnitCondition::kUntouched, "untouched"},
-    {UnitCondition::kMayBeWritten,
+    {GuideCondition::kNotContacted, "not contacted"},
+    {GuideCondition::kUntouched, "untouched"},
+    {GuideCondition::kMayBeWritten,
      "may be erased or partly written (run the job again)"},
-    {UnitCondition::kWrittenNoReset, "written, reset not accepted"},
-    {UnitCondition::kProgrammed, "programmed"},
+    {GuideCondition::kWrittenNoReset, "written, reset not accepted"},
+    {GuideCondition::kProgrammed, "programmed"},
 };
 
 struct PlaceWords {
@@ -76,7 +76,7 @@ StopPlace PlaceOf(const std::string& output) {
   return StopPlace::kBeforeListing;
 }
 
-const char* ConditionName(UnitCondition condition) {
+const char* ConditionName(GuideCondition condition) {
   for (const ConditionWords& words : kConditions) {
     if (words.condition == condition) return words.words;
   }

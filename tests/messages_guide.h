@@ -22,7 +22,7 @@ struct GuideEntry {
 };
 
 /// What an entry says about the unit once the run has stopped.
-enum class UnitCondition {
+enum class GuideCondition {
   kNotContacted,    // "not contacted"
   kUntouched,       // "untouched"
   kMayBeWritten,    // "may be erased or partly written (run the job again)"
@@ -41,7 +41,7 @@ enum class StopPlace {
 /// One "Unit:" line: the condition, and for a message that can stand at
 /// several places, the place it applies to.
 struct ConditionLine {
-  UnitCondition condition;
+  GuideCondition condition;
   std::optional<StopPlace> place;
 };
 
@@ -52,7 +52,7 @@ bool ParseConditionLine(const std::string& text, ConditionLine* line);
 /// Where a run stopped, from what it wrote before its message.
 StopPlace PlaceOf(const std::string& outputBeforeMessage);
 
-const char* ConditionName(UnitCondition condition);
+const char* ConditionName(GuideCondition condition);
 const char* PlaceName(StopPlace place);
 
 /// The entries of the guide at `path`, in its order.

@@ -145,21 +145,21 @@ TEST(MessagesGuide, ReadsTheConditionLinesAndThePlaceOfAStop) {
   struct LineCase {
     const char* text;
     bool read;
-    UnitCondition condition;
+    GuideCondition condition;
     std::optional<StopPlace> place;
   };
   const LineCase lines[] = {
-      {"untouched", true, UnitCondition::kUntouched, std::nullopt},
-      {"written, reset not accepted", true, UnitCondition::kWrittenNoReset,
+      {"untouched", true, GuideCondition::kUntouched, std::nullopt},
+      {"written, reset not accepted", true, GuideCondition::kWrittenNoReset,
        std::nullopt},
       {"not contacted, if no \"Found :\" line stands above it", true,
-       UnitCondition::kNotContacted, StopPlace::kBeforeListing},
+       GuideCondition::kNotContacted, StopPlace::kBeforeListing},
       {"untouched, if it ends the \"Reset request ... \" line", true,
-       UnitCondition::kUntouched, StopPlace::kReset},
-      {"untouched (probably)", false, UnitCondition::kUntouched, {}},
-      {"untouched, if all went well", false, UnitCondition::kUntouched, {}},
-      {"may be erased", false, UnitCondition::kUntouched, {}},
-      {"", false, UnitCondition::kUntouched, {}},
+       GuideCondition::kUntouched, StopPlace::kReset},
+      {"untouched (probably)", false, GuideCondition::kUntouched, {}},
+      {"untouched, if all went well", false, GuideCondition::kUntouched, {}},
+      {"may be erased", false, GuideCondition::kUntouched, {}},
+      {"", false, GuideCondition::kUntouched, {}},
   };
   for (const LineCase& c : lines) {
     SCOPED_TRACE(c.text);
