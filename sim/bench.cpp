@@ -3,6 +3,7 @@
 #include <set>
 
 #include "server/device_record.h"
+#include "sim/unit_addresses.h"
 
 namespace {
 
@@ -215,6 +216,7 @@ void ValidateBench(const SimBench& bench) {
     ValidateUnit(i, bench.units[i], names, files);
     needsFolder = needsFolder || bench.units[i].flashSimulated();
   }
+  CheckUnitsApart(bench);
   if (needsFolder && bench.folder.empty()) {
     throw BenchError("units simulate flash but the bench has no folder");
   }

@@ -54,8 +54,9 @@ struct SimUnit {
   uint16_t bootVersion = 0;
   /// What the unit shows at detection. Without simulated flash it is the
   /// state (0 when not given). With simulated flash the unit's boot code
-  /// judges its code flash at every start and reset: bootable code makes it
-  /// ready (SimBench::readyState); otherwise it shows this state when given,
+  /// judges its flash at every start and reset: bootable code with an
+  /// intact profile for it in the store flash makes it ready
+  /// (SimBench::readyState); otherwise it shows this state when given,
   /// SimBench::notReadyState when not.
   std::optional<uint16_t> unitState;
   int32_t serialNumber = 0;
@@ -131,10 +132,11 @@ struct SimBench {
   uint16_t versionMinor = 5;
 
   /// The state a unit with simulated flash shows when its code flash holds
-  /// a valid code block for its model, and when it does not. A unit whose
-  /// boot code finds no bootable code waits in it for new code: a candidate
-  /// for programming that shows no code release (1000), which is what lets
-  /// a job cut short be run again.
+  /// a valid code block for its model and its store flash a profile for
+  /// that code, and when it does not. A unit whose boot code finds no
+  /// bootable code, or code without its profile, waits in it for new code:
+  /// a candidate for programming that shows no code release (1000), which
+  /// is what lets a job cut short be run again.
   uint16_t readyState = 1001;
   uint16_t notReadyState = 1000;
 
@@ -160,9 +162,9 @@ constexpr size_t kMaxJsonBytes = 16 * 1024 * 1024;
 constexpr int kMaxJsonDepth = 32;
 }  // namespace bench_limits
 
-/// Checks what the types alone do not: unique unit names, safe flash file
-/// names, text sizes, counts, durations and that each fault fits its
-/// operation. Throws BenchError.
+/// Checks what the types alone do not: unique unit names, units apart
+/// (sim/unit_addresses.h), safe flash file names, text sizes, counts,
+/// durations and that each fault fits its operation. Throws BenchError.
 void ValidateBench(const SimBench& bench);
 
 #endif  // ECUPROG_SIM_BENCH_H

@@ -10,6 +10,7 @@
 #include "server/device_record.h"
 #include "sim/bench_files.h"
 #include "sim/flash_file.h"
+#include "sim/unit_addresses.h"
 
 using nlohmann::json;
 // Written benches keep their fields in a reading order.
@@ -189,9 +190,16 @@ void ReadTriple(const json& value, const std::string& where,
   identity->accessLevel = U16(value[2], where + "[2]");
 }
 
-SimUnit ReadUnit(const json& value, const std::string& where) {
+// `*givesAddress` and `*givesKeys` tell whether the unit names any part of
+// its address and of its keys.
+SimUnit ReadUnit(const json& value, const std::string& where,
+                 bool* givesAddress, bool* givesKeys) {
   Fields f(value, where);
   SimUnit unit;
+  *givesAddress = value.contains("unitAddressA") ||
+                  value.contains("unitAddressB") ||
+                  value.contains("unitAddressC");
+  *givesKeys = value.contains("unitKeyA") || value.contains("unitKeyB");
   if (const json* v = f.Get("name")) unit.name = Text(*v, f.At("name"));
   struct U32Field {
     const char* key;
@@ -390,10 +398,20 @@ SimBench ReadBench(const json& root, const std::string& folder) {
   }
   if (const json* v = f.Get("units")) {
     const json& units = Array(*v, f.At("units"), bench_limits::kMaxUnits);
+    std::vector<size_t> withoutAddress;
+    std::vector<size_t> withoutKeys;
     for (size_t i = 0; i < units.size(); ++i) {
-      bench.units.push_back(
-          ReadUnit(units[i], "units[" + std::to_string(i) + "]"));
+      bool givesAddress = false;
+      bool givesKeys = false;
+      bench.units.push_back(ReadUnit(units[i],
+                                     "units[" + std::to_string(i) + "]",
+                                     &givesAddress, &givesKeys));
+      if (!givesAddress) withoutAddress.push_back(i);
+      if (!givesKeys) withoutKeys.push_back(i);
     }
+    // Units written without them still stand apart.
+    GiveFreeAddresses(bench, withoutAddress);
+    GiveFreeKeys(bench, withoutKeys);
   }
   if (const json* v = f.Get("faults")) {
     const json& faults = Array(*v, f.At("faults"), bench_limits::kMaxFaults);

@@ -3,7 +3,7 @@
 //
 //   {
 //     "serverVersion": [1, 5],
-//     "readyState": 1001,            // unit state when the code flash boots
+//     "readyState": 1001,            // unit state when its flash boots
 //     "notReadyState": 1000,         // ... when it does not
 //     "accessLevelNames": {"0": "Full access", "1": null},
 //     "identityNames": {"1/0": "Werkstatt München"},   // "group/id"
@@ -36,12 +36,13 @@
 //   }
 //
 // Every field may be left out and then takes the SimBench/SimUnit default
-// (a unit needs only its name). A unit with flash files takes its code
-// release from its code flash and so may not name it; its unitState, when
-// given, is what it shows while its code flash holds no bootable code
-// (instead of notReadyState). Fault actions:
-// "resultCode", "status", "emptyOutput", "wrongElementType", "badLength",
-// "exit" (see FaultAction).
+// (a unit needs only its name), except that units written without an
+// address, or without keys, get ones no other unit shows. A unit with
+// flash files takes its code release from its code flash and so may not
+// name it; its unitState, when given, is what it shows (instead of
+// notReadyState) while its flash holds no bootable code, or code without
+// its profile in the store flash. Fault actions: "resultCode", "status",
+// "emptyOutput", "wrongElementType", "badLength", "exit" (see FaultAction).
 #ifndef ECUPROG_SIM_BENCH_JSON_H
 #define ECUPROG_SIM_BENCH_JSON_H
 

@@ -1,6 +1,7 @@
 #include "sim/sim_state.h"
 
 #include "sim/code_flash_check.h"
+#include "sim/store_flash_check.h"
 
 SimState::SimState(SimBench bench) : bench_(std::move(bench)) {
   ValidateBench(bench_);
@@ -168,7 +169,10 @@ void SimState::Restart(size_t unitIndex) {
   }
   const std::optional<CodeRelease> release =
       BootableCode(runtime.code->ReadAll(), unit.modelName);
-  if (release) {
+  // Code without its profile does not run: the unit stays in its boot code,
+  // as after a cut in the code flash, so that the job is run again.
+  if (release &&
+      HoldsProfileFor(runtime.store->ReadAll(), unit.modelName, *release)) {
     runtime.condition = {bench_.readyState, release->branch, release->version,
                          release->revision};
   } else {

@@ -73,8 +73,8 @@ class SimState {
  public:
   /// Starts the server on `bench`: validates it, creates missing flash
   /// files erased, and lets every unit with simulated flash judge its code
-  /// flash, as at power-up: a job cut short before its reset shows what its
-  /// flash holds now at the next start. Throws BenchError.
+  /// and store flash, as at power-up: a job cut short before its reset
+  /// shows what its flash holds now at the next start. Throws BenchError.
   explicit SimState(SimBench bench);
 
   const SimBench& bench() const { return bench_; }
@@ -145,7 +145,7 @@ class SimState {
   };
   std::optional<Erase>& RunningErase(size_t unitIndex, SimRegion region);
 
-  /// The unit reads its code flash anew, as after a reset.
+  /// The unit reads its code and store flash anew, as after a reset.
   void Restart(size_t unitIndex);
 
   /// The server ends with its client gone: every erase a unit is carrying

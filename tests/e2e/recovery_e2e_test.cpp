@@ -56,14 +56,24 @@ const Cut kCuts[] = {
      {},
      false,
      nullptr},
-    {"ToolKilledInStoreErase",
+    // A cut anywhere in the store flash leaves new code beside no profile,
+    // or beside the profile of the code it replaced: the unit waits in its
+    // boot code, never listed as finished.
+    {"ToolKilledAtStoreErase",
      "Store flash erase ... ",
      "",
      {},
      false,
-     kNewRelease},
+     kWaitingForCode},
+    {"ToolKilledInStoreErase",
+     "Store flash erase ... erasing ... ",
+     "",
+     {},
+     false,
+     kWaitingForCode},
     // The server has written the store flash and is still in the step when
-    // the tool goes: the job ends after the store program, before the reset.
+    // the tool goes: the job ends after the store program, before the reset,
+    // with both regions whole.
     {"ToolKilledInStoreProgram",
      "Store flash program ... ",
      "",
@@ -73,9 +83,11 @@ const Cut kCuts[] = {
     {"ServerEndsInCodeErase", "", "PollErase", kCode, true, kWaitingForCode},
     {"ServerEndsInCodeProgram", "", "ProgramRegion", kCode, true,
      kWaitingForCode},
-    {"ServerEndsInStoreErase", "", "PollErase", kStore, true, kNewRelease},
+    {"ServerEndsAtStoreErase", "", "StartErase", kStore, false,
+     kWaitingForCode},
+    {"ServerEndsInStoreErase", "", "PollErase", kStore, true, kWaitingForCode},
     {"ServerEndsInStoreProgram", "", "ProgramRegion", kStore, true,
-     kNewRelease},
+     kWaitingForCode},
     {"ServerEndsBeforeTheReset", "", "ResetDevice", {}, false, kNewRelease},
 };
 

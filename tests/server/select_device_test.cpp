@@ -20,9 +20,15 @@ class SelectDeviceTest : public SimFixture {
         },
         answer);
   }
+  // Units made from one template stand at places of their own: the n-th
+  // unit's address and keys are raised by n.
   void StartWith(std::vector<SimUnit> units,
                  std::vector<SimFault> faults = {}) {
     SimBench bench = Bench();
+    for (size_t n = 0; n < units.size(); ++n) {
+      units[n].unitAddressC = static_cast<uint16_t>(units[n].unitAddressC + n);
+      units[n].unitKeyB = static_cast<uint16_t>(units[n].unitKeyB + n);
+    }
     bench.units = std::move(units);
     bench.faults = std::move(faults);
     Start(bench);

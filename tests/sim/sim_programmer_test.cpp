@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
+#include <optional>
 
 #include "sim/bench_flash.h"
 #include "sim/default_bench.h"
@@ -282,8 +284,14 @@ TEST_F(SimProgrammerTest, ResetShowsTheCodeTheUnitNowHolds) {
   SampleCodeBlock block;  // W3 1.463.1
   block.length = 0x6E1EC;
   ASSERT_EQ(Acquire(code_.get()), kStatusDone);
+  ASSERT_EQ(Acquire(store_.get()), kStatusDone);
   ASSERT_EQ(Program(code_.get(), 0x10000, MakeSampleCodeBlock(block)),
             kStatusDone);
+  // Code without its profile: the unit stays in its boot code.
+  ASSERT_EQ(Reset(code_.get()), kStatusDone);
+  EXPECT_EQ(RecordOf(root_.get(), server_->state(), "w3-bay4").unitState(),
+            900);
+  ASSERT_EQ(Program(store_.get(), 0, MakeSampleProfileBlock({})), kStatusDone);
   // Programmed, but the unit still runs what it started with.
   EXPECT_EQ(RecordOf(root_.get(), server_->state(), "w3-bay4").unitState(),
             900);
@@ -293,6 +301,101 @@ TEST_F(SimProgrammerTest, ResetShowsTheCodeTheUnitNowHolds) {
   EXPECT_EQ(after.unitCodeBranch(), 1);
   EXPECT_EQ(after.unitCodeVersion(), 463);
   EXPECT_EQ(after.unitCodeRevision(), 1);
+}
+
+// What the ready unit (code 1.462.7 and its profile) shows at the next
+// start when its store flash was left thus; unitState is the bench's own
+// state for a unit waiting for code, when it gives one.
+struct StoreLeft {
+  const char* name;
+  std::function<void(const SimBench&)> leave;
+  std::optional<uint16_t> unitState;
+  uint16_t shownState;
+  uint16_t shownVersion;
+};
+
+void PrintTo(const StoreLeft& left, std::ostream* out) { *out << left.name; }
+
+void EraseStore(const SimBench& bench, uint32_t length) {
+  WriteBenchFlash(bench, kDefaultReadyUnit, SimRegion::kStore, 0,
+                  std::vector<uint8_t>(length, kErasedByte));
+}
+
+class StoreAtPowerUp : public SimProgrammerTest,
+                       public testing::WithParamInterface<StoreLeft> {};
+
+TEST_P(StoreAtPowerUp, UnitShowsItsCodeOnlyWithItsProfile) {
+  const StoreLeft& left = GetParam();
+  bench_.units[0].unitState = left.unitState;
+  left.leave(bench_);
+  Open();
+  EXPECT_EQ(record_.unitState(), left.shownState);
+  EXPECT_EQ(record_.unitCodeVersion(), left.shownVersion);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cuts, StoreAtPowerUp,
+    testing::Values(
+        StoreLeft{"asWritten", [](const SimBench&) {}, {}, 1001, 462},
+        StoreLeft{
+            "erased",
+            [](const SimBench& bench) { EraseStore(bench, kStoreFlashSize); },
+            {},
+            1000,
+            0},
+        StoreLeft{
+            "erasedWithTheBenchsState",
+            [](const SimBench& bench) { EraseStore(bench, kStoreFlashSize); },
+            900, 900, 0},
+        // An erase cut half-way clears the first sectors only.
+        StoreLeft{"halfErased",
+                  [](const SimBench& bench) { EraseStore(bench, 0x10000); },
+                  {},
+                  1000,
+                  0},
+        // A program step cut short leaves the block's tail erased.
+        StoreLeft{"tornWrite",
+                  [](const SimBench& bench) {
+                    EraseStore(bench, kStoreFlashSize);
+                    SampleProfileBlock profile;
+                    profile.codeVersion = 462;
+                    profile.minCodeRevision = 7;
+                    profile.maxCodeRevision = 7;
+                    profile.length = 0x20000;
+                    profile.seed = 1;
+                    std::vector<uint8_t> block =
+                        MakeSampleProfileBlock(profile);
+                    block.resize(block.size() / 2);
+                    WriteBenchFlash(bench, kDefaultReadyUnit, SimRegion::kStore,
+                                    0, block);
+                  },
+                  {},
+                  1000,
+                  0},
+        // New code went in, its profile did not: the old profile is
+        // another release's.
+        StoreLeft{"profileOfTheCodeReplaced",
+                  [](const SimBench& bench) {
+                    WriteBenchFlash(bench, kDefaultReadyUnit, SimRegion::kCode,
+                                    0x10000, MakeSampleCodeBlock({}));
+                  },
+                  {},
+                  1000,
+                  0}),
+    [](const testing::TestParamInfo<StoreLeft>& info) {
+      return std::string(info.param.name);
+    });
+
+TEST_F(SimProgrammerTest, ResetAfterAStoreEraseShowsAUnitWaitingForCode) {
+  Open();
+  ASSERT_EQ(Acquire(store_.get()), kStatusDone);
+  ASSERT_EQ(StartErase(store_.get(), 0, 0x1000), kStatusBusy);
+  ASSERT_EQ(PollToEnd(store_.get()), kStatusDone);
+  ASSERT_EQ(Reset(store_.get()), kStatusDone);
+  const DeviceRecord after =
+      RecordOf(root_.get(), server_->state(), kDefaultReadyUnit);
+  EXPECT_EQ(after.unitState(), 1000);
+  EXPECT_EQ(after.unitCodeVersion(), 0);
 }
 
 TEST_F(SimProgrammerTest, ResetAfterAnEraseShowsAUnitWaitingForCode) {
