@@ -246,12 +246,20 @@ struct JobCase {
   const char* message;
   BenchChange change;
   const char* serial = "4711";
+  /// The ready unit's line in the next run's listing, where it matters:
+  /// the listing alone does not tell a finished job.
+  const char* listedAfter = nullptr;
 };
+
+constexpr const char* kNewRelease =
+    "Found : W3#4711 (Engine test cell 1) BootV1.40 CodeV1.463.1\n";
+constexpr const char* kWaitingForCode =
+    "Found : W3#4711 (Engine test cell 1) BootV1.40\n";
 
 const int64_t kFailure = static_cast<int32_t>(0x80004005);
 
 const JobCase kJobs[] = {
-    {"a whole job", "PROGRAMMING SUCCESSFUL", nullptr},
+    {"a whole job", "PROGRAMMING SUCCESSFUL", nullptr, "4711", kNewRelease},
     // A failure code or a server that ends, at calls all along the job.
     {"CreateInstance fails", "ERROR COMMUNICATING WITH SERVER",
      WithFault(
@@ -270,7 +278,8 @@ const JobCase kJobs[] = {
     {"store AcquireGroup fails", "ERROR COMMUNICATING WITH SERVER",
      WithFault(Fault("AcquireGroup", kStore, FaultAction::kExit))},
     {"server ends during the store write", "ERROR COMMUNICATING WITH SERVER",
-     WithFault(Fault("ProgramRegion", kStore, FaultAction::kExit, {}, true))},
+     WithFault(Fault("ProgramRegion", kStore, FaultAction::kExit, {}, true)),
+     "4711", kWaitingForCode},
     {"ResetDevice fails", "ERROR COMMUNICATING WITH SERVER",
      WithFault(Fault("ResetDevice", {}, FaultAction::kResultCode, kFailure))},
     {"server ends at the reset", "ERROR COMMUNICATING WITH SERVER",
@@ -326,7 +335,8 @@ const JobCase kJobs[] = {
     {"store write fails", "STORE FLASH PROGRAM FAILED",
      WithFault(Fault("ProgramRegion", kStore, FaultAction::kStatus, kRefusal))},
     {"reset refused", "RESET REJECTED",
-     WithFault(Fault("ResetDevice", {}, FaultAction::kStatus, kRefusal))},
+     WithFault(Fault("ResetDevice", {}, FaultAction::kStatus, kRefusal)),
+     "4711", kNewRelease},
 };
 
 ProcessSetup JobSetup(
@@ -586,6 +596,13 @@ TEST_F(GuideAgainstRuns, EveryEntryHoldsForTheRunsThatEndWithIt) {
     ASSERT_FALSE(result.timedOut) << job.name << "\n" << result.output;
     Judge("whole job", job.name, job.message,
           Observe(result.output, result.exitCode, image_, profile_));
+    if (job.listedAfter) {
+      // No unit's serial: the run ends after the listing.
+      const ProcessResult listing = RunProcess(JobSetup(Environment(), "0"));
+      EXPECT_NE(listing.output.find(job.listedAfter), std::string::npos)
+          << job.name << "\n"
+          << listing.output;
+    }
   }
 
   {
