@@ -37,6 +37,7 @@
 #include "sim/temp_folder.h"
 #include "tests/address_sanitizer.h"
 #include "tests/blocks/block_builder.h"
+#include "tests/e2e/guide_claims.h"
 #include "tests/e2e/job_checks.h"
 #include "tests/e2e/process_runner.h"
 #include "tests/messages_guide.h"
@@ -48,89 +49,12 @@ constexpr auto kCode = SimRegion::kCode;
 constexpr auto kStore = SimRegion::kStore;
 constexpr int64_t kRefusal = 5;  // a status that is neither done nor busy
 constexpr int64_t kBusy = 17;
-constexpr char kPressSpace[] = "\nPress space to exit\n";
-
-// What a run left: its last message, what it wrote before, and the unit's
-// flash against what it held before and against the firmware the run
-// carried.
-struct Observation {
-  std::string message;
-  std::string before;  // the screen up to the message
-  int exitCode = -1;
-  bool changed = false;  // either flash file differs
-  bool written = false;  // the carried firmware is in both flashes
-};
-
-// True when `code` holds `image` restamped (intact, the stamp aside) and
-// `store` begins with `profile`.
-bool HoldsFirmware(const std::vector<uint8_t>& code,
-                   const std::vector<uint8_t>& store,
-                   const std::vector<uint8_t>& image,
-                   const std::vector<uint8_t>& profile) {
-  if (code.size() < image.size() || store.size() < profile.size()) {
-    return false;
-  }
-  const size_t stamp = kCodeHeaderOffset + kProgramTimeOffset;
-  for (size_t i = 0; i + 4 < image.size(); ++i) {
-    if ((i < stamp || i >= stamp + 4) && code[i] != image[i]) return false;
-  }
-  return BlockCrc(code.data(), static_cast<uint32_t>(image.size() / 4)) == 0 &&
-         std::equal(profile.begin(), profile.end(), store.begin());
-}
-
-// Splits a screen at its last message: the line before "Press space to
-// exit", from the end of the progress prefix or the question it completes
-// (an answer through a pipe is not echoed).
-void SplitAtMessage(const std::string& screen, Observation* seen) {
-  const size_t end = screen.rfind(kPressSpace);
-  if (end == std::string::npos) return;
-  const size_t lineStart =
-      end == 0 ? std::string::npos : screen.rfind('\n', end - 1);
-  size_t start = lineStart == std::string::npos ? 0 : lineStart + 1;
-  for (const std::string prefixEnd : {"... ", " : "}) {
-    const size_t at = screen.rfind(prefixEnd, end);
-    if (at != std::string::npos && at >= start) start = at + prefixEnd.size();
-  }
-  seen->message = screen.substr(start, end - start);
-  seen->before = screen.substr(0, start);
-}
-
-// What the guide's line says against what the run shows; empty when the
-// run bears it out.
-std::string Contradiction(const ConditionLine& line, StopPlace place,
-                          const Observation& seen) {
-  switch (line.condition) {
-    case GuideCondition::kNotContacted:
-      if (place != StopPlace::kBeforeListing) return "units were listed";
-      if (seen.changed) return "the flash changed";
-      return "";
-    case GuideCondition::kUntouched:
-      if (place > StopPlace::kChoosing) return "a flash step had begun";
-      if (seen.changed) return "the flash changed";
-      return "";
-    case GuideCondition::kMayBeWritten:
-      if (place != StopPlace::kWriting) {
-        return std::string("the run stopped ") + PlaceName(place);
-      }
-      return "";
-    case GuideCondition::kWrittenNoReset:
-      if (place != StopPlace::kReset) return "no reset was requested";
-      if (!seen.written) return "the flash does not hold the firmware";
-      return "";
-    case GuideCondition::kProgrammed:
-      if (seen.exitCode != 0) return "the run failed";
-      if (!seen.written) return "the flash does not hold the firmware";
-      return "";
-  }
-  return "unknown condition";
-}
 
 class GuideAgainstRuns : public testing::Test {
  protected:
   void SetUp() override {
     BuildCrcTable();
-    for (const GuideEntry& entry :
-         ReadGuide(std::string(ECUPROG_SOURCE_DIR) + "/MESSAGES.txt")) {
+    for (const GuideEntry& entry : SourceGuide()) {
       guide_[entry.message] = entry;
     }
     registry_ = folder_.path() + "/registry";
@@ -195,22 +119,8 @@ class GuideAgainstRuns : public testing::Test {
     const auto entry = guide_.find(expected);
     ASSERT_NE(entry, guide_.end()) << "the guide has no entry";
     const StopPlace place = PlaceOf(seen.before);
-    const std::string* chosen = nullptr;
-    ConditionLine line{};
-    for (const std::string& text : entry->second.units) {
-      ConditionLine read;
-      ASSERT_TRUE(ParseConditionLine(text, &read)) << text;
-      if (!read.place || *read.place == place) {
-        chosen = &text;
-        line = read;
-      }
-    }
-    ASSERT_NE(chosen, nullptr)
-        << "no \"Unit:\" line for the message " << PlaceName(place);
-    const std::string wrong = Contradiction(line, place, seen);
-    EXPECT_EQ(wrong, "") << "\"" << expected << "\" says \"Unit: " << *chosen
-                         << "\", but " << wrong << "\n"
-                         << seen.before;
+    const std::string wrong = GuideContradiction(entry->second, seen);
+    EXPECT_EQ(wrong, "") << seen.before;
     checks_[expected].push_back(way + " (" + name + ", " + PlaceName(place) +
                                 ")");
   }
