@@ -240,7 +240,7 @@ TEST(MessagesGuide, ATimedOutEraseSaysHowLongTheToolWaited) {
     EXPECT_NE(entry->text.find("leave the unit powered"), std::string::npos)
         << entry->text;
   }
-  // A refused code group changed nothing; the first suspect is another job.
+  // A refused code group changed nothing; look first for another job.
   const GuideEntry* group =
       EntryFor(entries, "COULD NOT ACQUIRE CODE PROGRAMMING GROUP AT DEVICE");
   ASSERT_NE(group, nullptr);
