@@ -14,7 +14,7 @@
 #include "server/select_device.h"
 #include "server/select_identity.h"
 
-void RunProgrammingJob(int, char**) {
+void RunProgrammingJob(int, char**, const ErasePolling& erasePolling) {
   StopRunWhenMemoryRunsOut();
   PrintLine(kBanner);
   BuildCrcTable();
@@ -39,8 +39,8 @@ void RunProgrammingJob(int, char**) {
   CheckBootCode(unit, codeHeader);
 
   RestampCodeImage(image.bytes.get(), image.length);
-  ProgramUnit(&interfaces, unit, image.bytes.get(), image.length,
-              profile.bytes, profile.length);
+  ProgramUnit(&interfaces, unit, image.bytes.get(), image.length, profile.bytes,
+              profile.length, erasePolling);
 
   StopRun(0, "PROGRAMMING SUCCESSFUL");
 }

@@ -14,7 +14,12 @@ namespace {
 PhaseOutcome RunPhase(const std::function<void()>& phase,
                       const std::string& input, const std::string& keys) {
   MemoryConsole console(input, keys);
-  SetConsole(&console);
+  return RunPhaseOn(&console, phase);
+}
+
+PhaseOutcome RunPhaseOn(MemoryConsole* console,
+                        const std::function<void()>& phase) {
+  SetConsole(console);
   SetRunExit(ThrowStop);
   PhaseOutcome outcome;
   try {
@@ -26,6 +31,6 @@ PhaseOutcome RunPhase(const std::function<void()>& phase,
   }
   SetRunExit(nullptr);
   SetConsole(nullptr);
-  outcome.output = console.output();
+  outcome.output = console->output();
   return outcome;
 }

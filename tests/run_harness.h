@@ -21,6 +21,10 @@ struct PhaseOutcome {
   std::string output;    // everything written, StopRun's lines included
 };
 
+/// Runs `phase` on `console`, which the caller has set up.
+PhaseOutcome RunPhaseOn(MemoryConsole* console,
+                        const std::function<void()>& phase);
+
 /// Runs `phase` with `input` as standard input and `keys` as the key
 /// presses at the final wait.
 PhaseOutcome RunPhase(const std::function<void()>& phase,

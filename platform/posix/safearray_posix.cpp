@@ -10,9 +10,25 @@
 #include <cstdlib>
 #include <new>
 
+#include "platform/posix/array_shortage.h"
 #include "platform/posix/windows_subset.h"
 
 namespace {
+
+// The array a test has asked to be refused: its size, and how many of that
+// size still pass first.
+uint64_t g_refusedBytes = 0;
+unsigned g_refusedAfter = 0;
+
+bool RefusedForTest(uint64_t bytes) {
+  if (g_refusedBytes == 0 || bytes != g_refusedBytes) return false;
+  if (g_refusedAfter > 0) {
+    --g_refusedAfter;
+    return false;
+  }
+  g_refusedBytes = 0;
+  return true;
+}
 
 // The allocation behind every array: the element type, then the descriptor.
 struct ArrayAllocation {
@@ -52,6 +68,11 @@ bool ValidDimension(const SAFEARRAY* array, UINT dim) {
 
 }  // namespace
 
+void RefuseSafeArrayOfSize(uint64_t bytes, unsigned skip) {
+  g_refusedBytes = bytes;
+  g_refusedAfter = skip;
+}
+
 SAFEARRAY* SafeArrayCreate(VARTYPE vt, UINT dims, SAFEARRAYBOUND* bounds) {
   const ULONG elementSize = ElementSize(vt);
   if (elementSize == 0 || dims != 1 || bounds == nullptr) return nullptr;
@@ -65,6 +86,8 @@ SAFEARRAY* SafeArrayCreate(VARTYPE vt, UINT dims, SAFEARRAYBOUND* bounds) {
   if (bytes > kMaxArrayBytes || upper > INT32_MAX || upper < INT32_MIN) {
     return nullptr;
   }
+
+  if (RefusedForTest(bytes)) return nullptr;
 
   auto* allocation = new (std::nothrow) ArrayAllocation{};
   if (allocation == nullptr) return nullptr;

@@ -20,7 +20,8 @@ constexpr int kChannelDescriptor = 3;
 /// on /dev/null and the server end of a fresh private socket pair as
 /// descriptor 3. On success returns true with the
 /// client end (close-on-exec) and the process id; false when the program
-/// cannot be started.
+/// cannot be started. A shortage of memory on the way goes to the
+/// program's new-handler, as a failed allocation would.
 bool LaunchLocalServer(const std::vector<std::string>& words, int* clientEnd,
                        pid_t* pid);
 

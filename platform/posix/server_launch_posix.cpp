@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <new>
 
 #include "platform/posix/server_launch.h"
 
@@ -55,18 +56,33 @@ std::vector<char*> Pointers(std::vector<std::string>& strings) {
   return pointers;
 }
 
-bool Spawn(std::vector<std::string> words, int serverEnd, pid_t* pid) {
+// Memory the system could not give this process (the new process's stack,
+// the channel's buffers) is met as a failed allocation is: the program's
+// new-handler may free some, then the step is tried again, or it ends the
+// run as for any shortage. Without a handler the step just fails. True
+// when the step should be tried again.
+bool MeetShortage(int error) {
+  if (error != ENOMEM && error != ENOBUFS) return false;
+  const std::new_handler handler = std::get_new_handler();
+  if (handler == nullptr) return false;
+  handler();
+  return true;
+}
+
+int Spawn(std::vector<std::string> words, int serverEnd, pid_t* pid) {
   words.emplace_back("-Embedding");
   std::vector<std::string> environment = ChildEnvironment();
   std::vector<char*> argv = Pointers(words);
   std::vector<char*> envp = Pointers(environment);
 
   posix_spawn_file_actions_t actions;
-  if (posix_spawn_file_actions_init(&actions) != 0) return false;
+  int error = posix_spawn_file_actions_init(&actions);
+  if (error != 0) return error;
   posix_spawnattr_t attributes;
-  if (posix_spawnattr_init(&attributes) != 0) {
+  error = posix_spawnattr_init(&attributes);
+  if (error != 0) {
     posix_spawn_file_actions_destroy(&actions);
-    return false;
+    return error;
   }
   // The server answers its client only through the channel; the console
   // stays the client's.
@@ -90,11 +106,11 @@ bool Spawn(std::vector<std::string> words, int serverEnd, pid_t* pid) {
                                             POSIX_SPAWN_SETSIGMASK |
                                             POSIX_SPAWN_SETPGROUP);
 
-  const int error = posix_spawn(pid, argv[0], &actions, &attributes,
-                                argv.data(), envp.data());
+  error = posix_spawn(pid, argv[0], &actions, &attributes, argv.data(),
+                      envp.data());
   posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
-  return error == 0;
+  return error;
 }
 
 void SleepMilliseconds(int milliseconds) {
@@ -109,8 +125,8 @@ bool LaunchLocalServer(const std::vector<std::string>& words, int* clientEnd,
                        pid_t* pid) {
   if (words.empty()) return false;
   int ends[2];
-  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) {
-    return false;
+  while (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) {
+    if (!MeetShortage(errno)) return false;
   }
   const int client = MoveHigh(ends[0]);
   const int server = MoveHigh(ends[1]);
@@ -119,9 +135,10 @@ bool LaunchLocalServer(const std::vector<std::string>& words, int* clientEnd,
     if (server >= 0) close(server);
     return false;
   }
-  const bool started = Spawn(words, server, pid);
+  int error = Spawn(words, server, pid);
+  while (MeetShortage(error)) error = Spawn(words, server, pid);
   close(server);
-  if (!started) {
+  if (error != 0) {
     close(client);
     return false;
   }

@@ -9,11 +9,15 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <regex>
 #include <set>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "programming/flash_region.h"
+#include "tests/messages_guide.h"
 
 namespace {
 
@@ -24,6 +28,14 @@ const std::string kSource = ECUPROG_SOURCE_DIR;
 std::string ReadText(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+const GuideEntry* EntryFor(const std::vector<GuideEntry>& entries,
+                           const std::string& message) {
+  for (const GuideEntry& entry : entries) {
+    if (entry.message == message) return &entry;
+  }
+  return nullptr;
 }
 
 // A run's last message: a literal that starts with a capital letter, holds
@@ -57,43 +69,8 @@ std::set<std::string> ToolMessages() {
   return found;
 }
 
-// A heading: the message alone on its line, in double quotes, from the
-// first column. A run of headings shares one explanation: the next line
-// starts "Means:", and a "Do:" follows before the next heading.
-struct GuideEntry {
-  std::string message;
-  bool explained = false;
-};
-
-bool IsHeading(const std::string& line) {
-  return line.size() > 2 && line.front() == '"' && line.back() == '"';
-}
-
 std::vector<GuideEntry> GuideEntries() {
-  std::istringstream guide(ReadText(fs::path(kSource) / "MESSAGES.txt"));
-  std::vector<GuideEntry> entries;
-  size_t group = 0;  // the first heading of the current run
-  bool afterHeading = false;
-  bool means = false;
-  std::string line;
-  while (std::getline(guide, line)) {
-    if (IsHeading(line)) {
-      if (!afterHeading) group = entries.size();
-      entries.push_back({line.substr(1, line.size() - 2), false});
-      afterHeading = true;
-      means = false;
-      continue;
-    }
-    if (afterHeading) means = line.find("Means:") != std::string::npos;
-    afterHeading = false;
-    if (means && line.find("Do:") != std::string::npos) {
-      for (size_t i = group; i < entries.size(); ++i) {
-        entries[i].explained = true;
-      }
-      means = false;
-    }
-  }
-  return entries;
+  return ReadGuide(kSource + "/MESSAGES.txt");
 }
 
 TEST(MessagesGuide, TheScanFindsMessagesAtTheCallAndInTables) {
@@ -139,6 +116,137 @@ TEST(MessagesGuide, NamesOnlyMessagesTheToolPrints) {
     EXPECT_TRUE(entry.explained)
         << "\"" << entry.message << "\" has no \"Means:\" and \"Do:\"";
   }
+}
+
+// One condition for a message that arises at one place; one per place, for
+// every place, for a message that can arise anywhere.
+TEST(MessagesGuide, EveryEntryStatesTheUnitsCondition) {
+  for (const GuideEntry& entry : GuideEntries()) {
+    SCOPED_TRACE(entry.message);
+    ASSERT_FALSE(entry.units.empty()) << "no \"Unit:\" line";
+    std::set<StopPlace> places;
+    for (const std::string& text : entry.units) {
+      ConditionLine line;
+      ASSERT_TRUE(ParseConditionLine(text, &line)) << "Unit: " << text;
+      if (entry.units.size() == 1) {
+        EXPECT_FALSE(line.place) << "Unit: " << text;
+      } else {
+        ASSERT_TRUE(line.place) << "Unit: " << text;
+        EXPECT_TRUE(places.insert(*line.place).second) << "Unit: " << text;
+      }
+    }
+    if (entry.units.size() > 1) {
+      EXPECT_EQ(places.size(), 4u);
+    }
+  }
+}
+
+TEST(MessagesGuide, ReadsTheConditionLinesAndThePlaceOfAStop) {
+  struct LineCase {
+    const char* text;
+    bool read;
+    GuideCondition condition;
+    std::optional<StopPlace> place;
+  };
+  const LineCase lines[] = {
+      {"untouched", true, GuideCondition::kUntouched, std::nullopt},
+      {"written, reset not accepted", true, GuideCondition::kWrittenNoReset,
+       std::nullopt},
+      {"not contacted, if no \"Found :\" line stands above it", true,
+       GuideCondition::kNotContacted, StopPlace::kBeforeListing},
+      {"untouched, if it ends the \"Reset request ... \" line", true,
+       GuideCondition::kUntouched, StopPlace::kReset},
+      {"untouched (probably)", false, GuideCondition::kUntouched, {}},
+      {"untouched, if all went well", false, GuideCondition::kUntouched, {}},
+      {"may be erased", false, GuideCondition::kUntouched, {}},
+      {"", false, GuideCondition::kUntouched, {}},
+  };
+  for (const LineCase& c : lines) {
+    SCOPED_TRACE(c.text);
+    ConditionLine line;
+    ASSERT_EQ(ParseConditionLine(c.text, &line), c.read);
+    if (!c.read) continue;
+    EXPECT_EQ(line.condition, c.condition);
+    EXPECT_EQ(line.place, c.place);
+  }
+
+  struct PlaceCase {
+    const char* screen;
+    StopPlace place;
+  };
+  const PlaceCase screens[] = {
+      {"ecuprog 1.0.0\nReady to program W3 firmware release 1.463.1\n",
+       StopPlace::kBeforeListing},
+      {"Found : W3#4711 (Bay) BootV1.40 CodeV1.462.7\nPlease enter ... : 4711\n"
+       "Access as Service : Full access\n",
+       StopPlace::kChoosing},
+      {"Found : W3#4711\nCode flash erase ... erasing ... ",
+       StopPlace::kWriting},
+      {"Found : W3#4711\nCode flash erase ... already blank\nCode flash "
+       "program ... complete (0.1secs)\n",
+       StopPlace::kWriting},
+      {"Found : W3#4711\nStore flash program ... complete (0.1secs)\nReset "
+       "request ... ",
+       StopPlace::kReset},
+  };
+  for (const PlaceCase& c : screens) {
+    EXPECT_EQ(PlaceOf(c.screen), c.place) << c.screen;
+  }
+}
+
+// A unit that may be being written, by this run or another, must never be
+// cut off: the guide may tell the operator not to switch a unit off, never
+// to do it, except after a finished job.
+TEST(MessagesGuide, NeverAdvisesCuttingOffAUnit) {
+  static const std::regex cutOff(
+      "(switch|turn)(ing)? (the unit |it )?(off|on and off|off and on)|"
+      "unplug|disconnect");
+  for (const GuideEntry& entry : GuideEntries()) {
+    if (entry.message == "PROGRAMMING SUCCESSFUL") continue;
+    SCOPED_TRACE(entry.message);
+    const size_t advice = entry.text.find("Do:");
+    ASSERT_NE(advice, std::string::npos);
+    const std::string text = entry.text.substr(advice);
+    for (std::sregex_iterator it(text.begin(), text.end(), cutOff), end;
+         it != end; ++it) {
+      // The sentence up to the advice must forbid it.
+      const size_t at = static_cast<size_t>(it->position());
+      const size_t sentence = text.find_last_of(".:;", at);
+      const std::string before = text.substr(sentence, at - sentence);
+      EXPECT_TRUE(before.find("not ") != std::string::npos ||
+                  before.find("never ") != std::string::npos)
+          << "advises \"" << it->str() << "\": " << text;
+    }
+  }
+  const std::string whole = ReadText(fs::path(kSource) / "MESSAGES.txt");
+  EXPECT_NE(whole.find("Never switch off or unplug a unit while a run"),
+            std::string::npos);
+}
+
+// The operator must know how long the tool waited before leaving the
+// unit to finish an erase that may still run.
+TEST(MessagesGuide, ATimedOutEraseSaysHowLongTheToolWaited) {
+  static_assert(kErasePolling.giveUpAfterMs % 60000 == 0,
+                "the guide gives the limit in whole minutes");
+  const std::string waited =
+      "after " + std::to_string(kErasePolling.giveUpAfterMs / 60000) +
+      " minutes";
+  const std::vector<GuideEntry> entries = GuideEntries();
+  for (const char* message :
+       {"CODE FLASH ERASE TIMED OUT", "STORE FLASH ERASE TIMED OUT"}) {
+    const GuideEntry* entry = EntryFor(entries, message);
+    ASSERT_NE(entry, nullptr) << message;
+    EXPECT_NE(entry->text.find(waited), std::string::npos) << entry->text;
+    EXPECT_NE(entry->text.find("leave the unit powered"), std::string::npos)
+        << entry->text;
+  }
+  // A refused code group changed nothing; look first for another job.
+  const GuideEntry* group =
+      EntryFor(entries, "COULD NOT ACQUIRE CODE PROGRAMMING GROUP AT DEVICE");
+  ASSERT_NE(group, nullptr);
+  EXPECT_NE(group->text.find("Nothing was changed"), std::string::npos);
+  EXPECT_NE(group->text.find("look for another run on this unit first"),
+            std::string::npos);
 }
 
 }  // namespace

@@ -1,13 +1,15 @@
 // Every server call of a whole job, in turn, fails: the server process ends
 // at that call, or answers it with a failure code. Each run must end soon,
-// with exit code 1 and "ERROR COMMUNICATING WITH SERVER", and leave the unit
-// as far as the job got and no further.
+// with exit code 1 and "ERROR COMMUNICATING WITH SERVER", leave the unit as
+// far as the job got and no further, and bear out what the operator's guide
+// says about the unit for where the message stands.
 #include <gtest/gtest.h>
 
 #include "blocks/block_crc.h"
 #include "sim/bench_json.h"
 #include "sim/default_bench.h"
 #include "sim/temp_folder.h"
+#include "tests/e2e/guide_claims.h"
 #include "tests/e2e/job_checks.h"
 #include "tests/e2e/process_runner.h"
 
@@ -70,6 +72,13 @@ class FaultMatrix : public testing::TestWithParam<FaultAction> {};
 
 TEST_P(FaultMatrix, EveryCallOfAJobMayFail) {
   BuildCrcTable();
+  GuideEntry guide;
+  for (const GuideEntry& entry : SourceGuide()) {
+    if (entry.message == "ERROR COMMUNICATING WITH SERVER") guide = entry;
+  }
+  ASSERT_FALSE(guide.units.empty());
+  const std::vector<uint8_t> image = EmbeddedCodeImage();
+  const std::vector<uint8_t> profile = EmbeddedProfile();
   FaultAction action = GetParam();
   size_t rows = 0;
   for (const MatrixRow& row : kRows) {
@@ -122,6 +131,12 @@ TEST_P(FaultMatrix, EveryCallOfAJobMayFail) {
 
     std::vector<uint8_t> codeAfter = ReadFile(codeFile);
     std::vector<uint8_t> storeAfter = ReadFile(storeFile);
+    Observation seen;
+    SplitAtMessage(result.output, &seen);
+    seen.exitCode = result.exitCode;
+    seen.changed = codeAfter != codeBefore || storeAfter != storeBefore;
+    seen.written = HoldsFirmware(codeAfter, storeAfter, image, profile);
+    EXPECT_EQ(GuideContradiction(guide, seen), "") << result.output;
     switch (row.reached) {
       case Reached::kNothing:
         EXPECT_TRUE(codeAfter == codeBefore) << "code flash changed";

@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "sim/temp_folder.h"
 #include "tests/address_sanitizer.h"
@@ -58,6 +60,60 @@ TEST(MemoryEndToEnd, EveryShortageStopsTheRunWithItsMessage) {
   EXPECT_TRUE(ranThrough);
   EXPECT_GT(outOfMemory, 0);
   RecordProperty("outOfMemoryRuns", outOfMemory);
+}
+
+// Just below the memory a run needs to reach the listing, the shortage
+// strikes while the server is being started (its process, its channel):
+// that too is a shortage of the tool's, not a server that failed.
+TEST(MemoryEndToEnd, AShortageWhileTheServerStartsIsOutOfMemory) {
+#ifdef ECUPROG_ADDRESS_SANITIZER
+  GTEST_SKIP() << "the address sanitizer needs more address space than this";
+#endif
+  TempFolder folder;
+  const std::vector<std::pair<std::string, std::string>> environment = {
+      {"ECUPROG_COM_REGISTRY", folder.path() + "/registry"},
+      {"ECUPROG_SIM_BENCH", folder.path() + "/bench"}};
+  ProcessSetup registration;
+  registration.argv = {ECUPROG_SIM_PATH, "--register"};
+  registration.environment = environment;
+  registration.terminal = false;
+  ASSERT_EQ(RunProcess(registration).exitCode, 0);
+  const auto run = [&](size_t limit) {
+    ProcessSetup setup;
+    setup.argv = {ECUPROG_PATH};
+    setup.environment = environment;
+    setup.terminal = false;
+    setup.pipeInput = true;
+    setup.input = "0\n";
+    setup.addressSpaceLimit = limit;
+    setup.timeoutSeconds = 10;
+    return RunProcess(setup);
+  };
+  const auto listed = [](const ProcessResult& result) {
+    return result.output.find("Found : ") != std::string::npos;
+  };
+  // The least memory (to 4 KiB) with which a run lists the units.
+  size_t low = 2 << 20;
+  size_t high = 64 << 20;
+  ASSERT_TRUE(listed(run(high)));
+  while (high - low > 4096) {
+    const size_t middle = (low + high) / 2 / 4096 * 4096;
+    (listed(run(middle)) ? high : low) = middle;
+  }
+  int outOfMemory = 0;
+  for (size_t limit = high - 4096; limit + (256 << 10) > high; limit -= 4096) {
+    SCOPED_TRACE(std::to_string(limit / 1024) + " KiB");
+    const ProcessResult result = run(limit);
+    ASSERT_FALSE(result.timedOut);
+    if (result.output.empty()) continue;
+    EXPECT_EQ(result.output.find("ERROR COMMUNICATING WITH SERVER"),
+              std::string::npos)
+        << result.output;
+    if (EndsWith(result.output, "\nOUT OF MEMORY\nPress space to exit\n")) {
+      ++outOfMemory;
+    }
+  }
+  EXPECT_GT(outOfMemory, 0);
 }
 
 }  // namespace
