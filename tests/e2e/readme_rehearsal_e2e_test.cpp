@@ -145,18 +145,22 @@ TEST(ReadmeRehearsal, RunsAsWritten) {
 
   // What `bash scripts/run-job.sh` left: the build registered its simulator
   // for this user.
+  // The terminal echoes nothing typed, so that a text the test waits for
+  // is never found in a line it typed itself.
   std::vector<ShellLine> lines = {
+      {"stty -echo", ""},
       {"cd '" + clone + "'", ""},
       {"build/default/sim/ecuprog-sim --register >/dev/null", ""}};
   lines.insert(lines.end(), readme.begin(), readme.end());
 
   ProcessSetup setup;
   // A fresh login: nothing of the test's own environment, no startup files.
-  setup.argv = {"/usr/bin/env", "-i",
-                "HOME=" + home, "PATH=/usr/bin:/bin",
-                "TERM=dumb",    std::string("PS1=[$?") + kPromptEnd,
-                "/bin/bash",    "--norc",
-                "--noprofile",  "-i"};
+  // Lines are read as the terminal gives them, without line editing.
+  setup.argv = {
+      "/usr/bin/env",       "-i",        "HOME=" + home,
+      "PATH=/usr/bin:/bin", "TERM=dumb", std::string("PS1=[$?") + kPromptEnd,
+      "/bin/bash",          "--norc",    "--noprofile",
+      "--noediting",        "-i"};
   std::vector<Dialogue> dialogues(lines.size());
   // After a cut the unit finishes what it was given; the technician waits a
   // few seconds before running the job again.
