@@ -1,6 +1,6 @@
-// Runs the tool's own validation of a code block and a profile block, so a
-// release the tool would refuse is never built into it; for a release kit
-// it also writes what the blocks are (RELEASE.txt).
+// Runs the tool's own checks of a code block and a profile block, the
+// restamp included, so a release the tool would refuse is never built into
+// it; for a release kit it also writes what the blocks are (RELEASE.txt).
 //
 //   ecuprog_check_firmware CODE_FILE PROFILE_FILE [NOTES...]
 //   ecuprog_check_firmware --program PROGRAM.exe [NOTES...]
@@ -18,25 +18,14 @@
 #include <string>
 #include <vector>
 
-#include "blocks/block_crc.h"
 #include "blocks/code_image.h"
 #include "blocks/profile_block.h"
-#include "driver/console.h"
-#include "driver/memory_console.h"
-#include "driver/stop_run.h"
-#include "platform/posix/resource_table.h"
+#include "platform/posix/windows_subset.h"
+#include "tools/firmware_check.h"
 #include "tools/pe_resources.h"
 #include "tools/release_notes.h"
 
 namespace {
-
-struct Refused {
-  std::string message;
-};
-
-[[noreturn]] void ThrowRefusal(int, const char* message) {
-  throw Refused{message};
-}
 
 bool ReadFile(const char* path, std::vector<BYTE>* bytes) {
   std::ifstream in(path, std::ios::binary);
@@ -125,35 +114,11 @@ int main(int argc, char** argv) {
   std::vector<BYTE> profile;
   std::string unread = ReadBlocks(arguments, &code, &profile);
   if (!unread.empty()) return Refuse(unread);
-  const EmbeddedResource table[] = {
-      {"IMAGE", kCodeResourceId, nullptr, code.data(),
-       static_cast<DWORD>(code.size()), false},
-      {"IMAGE", kProfileResourceId, nullptr, profile.data(),
-       static_cast<DWORD>(profile.size()), false},
-  };
-  UseResourceTable(table, 2);
-  MemoryConsole console;
-  SetConsole(&console);
-  SetRunExit(ThrowRefusal);
-
-  std::string refusal;
-  CodeImage image;
-  ProfileBlock profileBlock;
-  try {
-    BuildCrcTable();
-    image = LoadCodeImage();
-    profileBlock = LoadProfileBlock(image.header());
-  } catch (const Refused& stop) {
-    refusal = stop.message;
-  }
-  SetRunExit(nullptr);
-  SetConsole(nullptr);
-  UseResourceTable(nullptr, 0);
-
-  if (!refusal.empty()) return Refuse(refusal);
+  FirmwareCheck check = CheckFirmware(code, profile);
+  if (!check.refusal.empty()) return Refuse(check.refusal);
   if (arguments.notes) {
-    ReleaseBlocks blocks{&code, image.bytes.get(), image.length,
-                         profileBlock.bytes, profileBlock.length};
+    ReleaseBlocks blocks{&code, check.image.bytes.get(), check.image.length,
+                         check.profile.bytes, check.profile.length};
     std::ofstream out(arguments.notes, std::ios::binary);
     out << DescribeRelease(blocks, arguments.revision);
     if (arguments.toolchain) {
@@ -163,6 +128,6 @@ int main(int argc, char** argv) {
       return Refuse(std::string("cannot write ") + arguments.notes);
     }
   }
-  std::fputs(console.output().c_str(), stdout);
+  std::fputs(check.output.c_str(), stdout);
   return 0;
 }

@@ -9,6 +9,9 @@
 //     --damaged-profile   one byte of the profile flipped: its checksum fails
 //     --code-revision=N   the code image claims revision N (checksum valid)
 //     --min-boot=B.V      the code image needs boot code B.V (checksum valid)
+//     --part-word-code    the code image is two bytes longer than a whole
+//                         number of words (checksum valid, header matching):
+//                         it loads, but cannot be restamped
 #include <cryptopp/filters.h>
 #include <cryptopp/zlib.h>
 
@@ -31,7 +34,6 @@ using Bytes = std::vector<uint8_t>;
 constexpr uint32_t kCodeLength = 451052;
 constexpr size_t kCodeStreamSize = 171053;  // the released block's size
 constexpr uint32_t kProfileLength = 251736;
-constexpr uint32_t kCodeEnd = kCodeStartAddress + kCodeLength - 1;
 
 // The end of the code area: constant tables (random) and then erased flash.
 // How much of it is tables is chosen so the stream has the released size.
@@ -43,6 +45,7 @@ constexpr uint32_t kRepeatPercent = 37;
 struct Options {
   bool damagedCode = false;
   bool damagedProfile = false;
+  bool partWordCode = false;
   int codeRevision = 1;
   int minBootBranch = 1;
   int minBootVersion = 38;
@@ -88,11 +91,12 @@ uint32_t CodeAddress(Random& random) {
   return kCodeStartAddress + 4 * random.Below(kCodeLength / 4 - 1);
 }
 
-void WriteCodeHeader(uint8_t* header, Random& random, const Options& options) {
+void WriteCodeHeader(uint8_t* header, uint32_t length, Random& random,
+                     const Options& options) {
   Store16(header + 0x00, kBlockMagic);
   Store16(header + 0x02, kCodeBlockType);
   StoreBigEndian32(header + 0x04, kCodeStartAddress);
-  StoreBigEndian32(header + 0x08, kCodeEnd);
+  StoreBigEndian32(header + 0x08, kCodeStartAddress + length - 1);
   StoreBigEndian32(header + 0x0C, 1652268145);  // 2022-05-11 11:22:25 UTC
   StoreTarget(header, "W3");
   Store16(header + 0x30, kCodeHeaderLength);
@@ -155,13 +159,14 @@ Bytes Deflate(const Bytes& data) {
 
 // The code image without its tail, and the released block's header.
 Bytes MakeCodeImage(const Options& options) {
-  Bytes image(kCodeLength, 0);
+  const uint32_t length = options.partWordCode ? kCodeLength + 2 : kCodeLength;
+  Bytes image(length, 0);
   Random random(0xC0DE0001);
   // The reset and exception vectors: addresses inside the image.
   for (size_t at = 0; at < kCodeHeaderOffset; at += 4) {
     StoreBigEndian32(&image[at], CodeAddress(random));
   }
-  WriteCodeHeader(&image[kCodeHeaderOffset], random, options);
+  WriteCodeHeader(&image[kCodeHeaderOffset], length, random, options);
   WriteCode(image.data(), kCodeHeaderOffset + kCodeHeaderLength,
             image.size() - 4 - kTailLength, random);
   return image;
@@ -240,6 +245,8 @@ bool ParseOptions(int argc, char** argv, Options* options) {
       options->damagedCode = true;
     } else if (arg == "--damaged-profile") {
       options->damagedProfile = true;
+    } else if (arg == "--part-word-code") {
+      options->partWordCode = true;
     } else if (arg.rfind("--code-revision=", 0) == 0) {
       options->codeRevision = std::atoi(arg.c_str() + 16);
     } else if (arg.rfind("--min-boot=", 0) == 0) {
@@ -273,7 +280,8 @@ int main(int argc, char** argv) {
   if (!ParseOptions(argc, argv, &options)) {
     std::fprintf(stderr,
                  "usage: %s [--damaged-code] [--damaged-profile] "
-                 "[--code-revision=N] [--min-boot=B.V] CODE_FILE "
+                 "[--code-revision=N] [--min-boot=B.V] [--part-word-code] "
+                 "CODE_FILE "
                  "PROFILE_FILE\n",
                  argv[0]);
     return 2;
@@ -282,7 +290,12 @@ int main(int argc, char** argv) {
 
   Bytes image = MakeCodeImage(options);
   Bytes stream;
-  if (!SizeTail(image, &stream)) {
+  if (options.partWordCode) {
+    // Not the released block's size: no search for it.
+    WriteTail(image, 0, kTailLength / 2);
+    FixChecksum(image);
+    stream = Deflate(image);
+  } else if (!SizeTail(image, &stream)) {
     std::fprintf(stderr, "cannot make a code block of %zu bytes\n",
                  kCodeStreamSize);
     return 1;

@@ -1,0 +1,127 @@
+#!/usr/bin/env bash
+# The Windows rehearsal as the technician is told it, under Wine: the
+# prompt commands of README.md ("Rehearsing a job on Windows with the
+# simulator") and of the kit's REHEARSAL.txt are read out of those files
+# and run as batch files, from the folder the two programs were copied to.
+# After registering, the registration names the folder (moved away, the
+# tool finds no server), and a job in a new prompt programs the bench the
+# commands named (its flash files change); after unregistering, the
+# variable is gone and a job lists none of the simulator's units.
+#
+#   rehearsal_steps_test.sh ECUPROG SIM README REHEARSAL WORK
+#
+# ECUPROG and SIM are the Windows programs (the marshalling DLL is beside
+# SIM); WORK is a scratch folder. Runs in WINEPREFIX (wine.sh).
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+[[ $# -eq 5 ]] || { echo "usage: rehearsal_steps_test.sh ECUPROG SIM README REHEARSAL WORK" >&2; exit 2; }
+ecuprog=$1 sim=$2 readme=$3 rehearsal=$4 work=$5
+source "$here/sim_processes.sh"
+
+rm -rf "$work"
+mkdir -p "$work"
+drive_c="$WINEPREFIX/drive_c"
+env_key='HKCU\Environment'
+server_key='HKCR\CLSID\{8315E2AB-F443-4C11-9B04-4CC6C085B26D}\LocalServer32'
+
+# The README section's `bat` blocks, one file each: WORK/readme-1.bat, ...
+awk -v out="$work/readme-" '
+  /^#/ { in_section = ($0 == "### Rehearsing a job on Windows with the simulator") }
+  in_section && /^```bat$/ { n++; in_block = 1; next }
+  in_block && /^```/ { in_block = 0; next }
+  in_block { print > (out n ".bat") }
+' "$readme"
+# REHEARSAL.txt's commands: each run of lines indented by five blanks.
+awk -v out="$work/kit-" '
+  /^     [^ ]/ { if (!in_block) n++; in_block = 1; sub(/^     /, ""); print > (out n ".bat"); next }
+  { in_block = 0 }
+' "$rehearsal"
+for source in readme kit; do
+  [[ -f $work/$source-1.bat && -f $work/$source-2.bat && ! -e $work/$source-3.bat ]] ||
+    fail "$source: expected two blocks of commands (register, unregister)"
+done
+
+# A batch file from the prefix's drive C:, with Windows line ends. Wine's
+# setx does nothing; what Windows' own does for a user is this reg add.
+run_bat() {
+  sed -e 's/^setx \([^ ]*\) \(.*\)$/reg add HKCU\\Environment \/v \1 \/d \2 \/f/' \
+      -e 's/$/\r/' "$1" >"$drive_c/rehearsal-step.bat"
+  wine_run cmd /c 'C:\rehearsal-step.bat' >"$work/bat.out" 2>&1 ||
+    { cat "$work/bat.out"; fail "$(basename "$1") failed"; }
+  rm -f "$drive_c/rehearsal-step.bat"
+}
+
+# The folder the commands name for the two programs and for the bench.
+folder_of() { sed -n 's/^cd \/d C:\\\(.*\)$/\1/p' "$1" | head -n 1; }
+bench_of() { sed -n 's/^setx ECUPROG_SIM_BENCH C:\\\(.*\)$/\1/p' "$1" | head -n 1; }
+
+simulator_gone() {
+  for _ in $(seq 50); do
+    pgrep -af 'ecuprog-sim\.exe"? [-/]Embedding' | grep -qiF "$1" || return 0
+    sleep 0.1
+  done
+  fail "the simulator still runs after the job"
+}
+
+for source in readme kit; do
+  echo "--- $source"
+  folder=$(folder_of "$work/$source-1.bat")
+  bench=$(bench_of "$work/$source-1.bat")
+  [[ -n $folder && -n $bench ]] || fail "$source: no folder or no bench named"
+  [[ $(folder_of "$work/$source-2.bat") == "$folder" ]] ||
+    fail "$source: the undoing does not go into the same folder"
+  # Copied into one folder, as the technician does first.
+  rm -rf "${drive_c:?}/$folder" "${drive_c:?}/$bench"
+  mkdir -p "$drive_c/$folder"
+  cp "$sim" "$(dirname "$sim")/ecuprog-sim-ps.dll" "$drive_c/$folder/"
+
+  # The job is run from a new prompt, which takes ECUPROG_SIM_BENCH from
+  # the user's settings only.
+  unset ECUPROG_SIM_BENCH
+  run_bat "$work/$source-1.bat"
+  wine_run reg query "$env_key" /v ECUPROG_SIM_BENCH | grep -qiF "C:\\$bench" ||
+    fail "$source: ECUPROG_SIM_BENCH was not set"
+  [[ -f $drive_c/$bench/bench.json ]] || fail "$source: no bench in C:\\$bench"
+  cp "$drive_c/$bench/w3-bay1-code.bin" "$work/code-before.bin"
+  # The registration names the program in the folder: moved away, it
+  # leaves the tool no server to start.
+  wine_run reg query "$server_key" /ve | grep -qiF "C:\\$folder\\ecuprog-sim.exe" ||
+    fail "$source: the registration does not name C:\\$folder"
+  mv "$drive_c/$folder" "$drive_c/$folder.moved"
+  bash "$here/expect_run.sh" --exit 1 \
+    --starts "ecuprog " --starts "Ready to program " \
+    --line "ERROR COMMUNICATING WITH SERVER" \
+    --line "Press space to exit" \
+    -- "$ecuprog"
+  mv "$drive_c/$folder.moved" "$drive_c/$folder"
+
+  bash "$here/expect_run.sh" --exit 0 --input $'4711\n' \
+    --starts "ecuprog " --starts "Ready to program " \
+    --starts "Found : W3#4711 (Engine test cell 1) " \
+    --starts "Found : " --starts "Found : " --starts "Found : " --starts "Found : " \
+    --starts "Please enter the serial number" \
+    --starts "Access as " --starts "Access as " \
+    --match "Code flash erase \.\.\. erasing \.\.\. complete \([1-9][0-9]*\.[0-9]+secs\)" \
+    --starts "Code flash program ... complete" \
+    --starts "Store flash erase ... erasing ... complete" \
+    --starts "Store flash program ... complete" \
+    --line "Reset request ... accepted" \
+    --line "PROGRAMMING SUCCESSFUL" \
+    --line "Press space to exit" \
+    -- "$ecuprog"
+  simulator_gone "C:\\$folder\\"
+  cmp -s "$drive_c/$bench/w3-bay1-code.bin" "$work/code-before.bin" &&
+    fail "$source: the job did not program the unit in C:\\$bench"
+
+  run_bat "$work/$source-2.bat"
+  wine_run reg query "$env_key" /v ECUPROG_SIM_BENCH >/dev/null 2>&1 &&
+    fail "$source: ECUPROG_SIM_BENCH is still set"
+  # No device maker's server here: the tool finds no server at all.
+  bash "$here/expect_run.sh" --exit 1 \
+    --starts "ecuprog " --starts "Ready to program " \
+    --line "ERROR COMMUNICATING WITH SERVER" \
+    --line "Press space to exit" \
+    -- "$ecuprog"
+  rm -rf "${drive_c:?}/$folder" "${drive_c:?}/$bench"
+done
+echo "ok: the README's and the kit's rehearsal steps register, run a job, and are undone"
