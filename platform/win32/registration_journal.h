@@ -7,6 +7,8 @@
 //
 //   <classes>\ecuprog.RegistrationJournal      made before the first change,
 //                                              removed after the last undo
+//                                              (...Journal32 among the
+//                                              classes for 32-bit programs)
 //     0001  key     = "CLSID\{...}\LocalServer32"   the key it is about
 //           state   = "existed"   the key was there; `before` is all of it
 //                     "creating"  the key was not there; this program made
