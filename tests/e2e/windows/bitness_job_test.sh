@@ -53,6 +53,17 @@ wine_run "$sim" --register >"$work/register.out" ||
   { cat "$work/register.out"; fail "the simulator cannot be registered"; }
 trap 'wine_run "$sim" --unregister >/dev/null || true' EXIT
 
+# What RELEASE.txt has the operator type to see the server's bitness: the
+# query of the server's view names it, the other's does not.
+server_key='HKCR\CLSID\{8315E2AB-F443-4C11-9B04-4CC6C085B26D}\LocalServer32'
+view_of() { [[ "$1" == x86 ]] && echo /reg:32 || echo /reg:64; }
+query() { wine_run reg query "$server_key" /ve "$(view_of "$1")" 2>/dev/null || true; }
+grep -qiF "$(windows_path "$sim")" <<<"$(query "$server_bits")" ||
+  fail "reg query $server_key $(view_of "$server_bits") does not name the $server_bits server"
+if grep -qiF "ecuprog-sim.exe" <<<"$(query "$other_bits")"; then
+  fail "reg query $server_key $(view_of "$other_bits") names the $server_bits server"
+fi
+
 bench="$work/bench"
 wine_run "$sim" --make-bench "$(windows_path "$bench")" --instant || fail "no bench"
 export ECUPROG_SIM_BENCH
