@@ -59,12 +59,17 @@ int Register(bool localServer) {
   if (path.empty()) return Fail("cannot tell where this executable is");
   // Quoted, so a path with blanks is one word.
   const std::string command = "\"" + path + "\"";
-  HRESULT result = RegisterInterfaceMarshalling(path);
+  std::string otherBitness;
+  HRESULT result = RegisterInterfaceMarshalling(path, &otherBitness);
   if (SUCCEEDED(result) && localServer) {
     result = RegisterLocalServer(CLSID_ProgrammingServer, command.c_str());
   }
   if (FAILED(result)) {
     return Fail("registration failed (" + std::to_string(result) + ")");
+  }
+  if (!otherBitness.empty()) {
+    std::printf("registered %s for programs of the other bitness\n",
+                otherBitness.c_str());
   }
   std::printf(localServer ? "registered %s\n"
                           : "registered the marshalling beside %s\n",

@@ -163,7 +163,8 @@ HRESULT UnregisterMarshallingDll() {
 
 }  // namespace
 
-HRESULT RegisterInterfaceMarshalling(const std::string& serverPath) {
+HRESULT RegisterInterfaceMarshalling(const std::string& serverPath,
+                                     std::string* otherBitness) {
   const std::wstring server = WidePath(serverPath);
   const size_t slash = server.find_last_of(L"\\/");
   const std::wstring folder =
@@ -182,10 +183,7 @@ HRESULT RegisterInterfaceMarshalling(const std::string& serverPath) {
   if (other.empty()) return result;
   RegistryViewScope view(OtherRegistryView());
   result = RegisterMarshallingDll(other);
-  if (SUCCEEDED(result)) {
-    std::printf("registered %s for %s programs\n", Narrow(other).c_str(),
-                OtherRegistryView() == RegistryView::k64 ? "64-bit" : "32-bit");
-  }
+  if (SUCCEEDED(result) && otherBitness != nullptr) *otherBitness = Narrow(other);
   return result;
 }
 

@@ -383,13 +383,21 @@ bool FreeForRegistration(HKEY classes, const std::wstring& path) {
 }
 
 void ReportLeftAlone(const std::vector<std::wstring>& keys) {
+  // Keys of the other view's classes say so: the same key is another one
+  // there.
+  const char* view = "";
+  if (CurrentRegistryView() != OwnRegistryView()) {
+    view = CurrentRegistryView() == RegistryView::k64
+               ? " (for 64-bit programs)"
+               : " (for 32-bit programs)";
+  }
   for (const std::wstring& key : keys) {
     std::string narrow;
     for (wchar_t c : key) narrow += c < 0x80 ? static_cast<char>(c) : '?';
     std::printf(
-        "%s changed after the simulator was registered (the device maker's "
+        "%s%s changed after the simulator was registered (the device maker's "
         "server reinstalled?): left as it is, only the simulator's own "
         "entries removed\n",
-        narrow.c_str());
+        narrow.c_str(), view);
   }
 }

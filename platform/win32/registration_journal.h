@@ -60,7 +60,8 @@ HRESULT UndoRegistration(HKEY classes, const std::vector<std::wstring>& keys,
 /// nobody), or marked as made by a registration.
 bool FreeForRegistration(HKEY classes, const std::wstring& path);
 
-/// Prints, one line each, the keys UndoRegistration left alone.
+/// Prints, one line each, the keys UndoRegistration left alone, naming the
+/// view when it is not this program's own.
 void ReportLeftAlone(const std::vector<std::wstring>& keys);
 
 #endif  // ECUPROG_PLATFORM_WIN32_REGISTRATION_JOURNAL_H
