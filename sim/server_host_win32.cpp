@@ -183,7 +183,8 @@ HRESULT RegisterInterfaceMarshalling(const std::string& serverPath,
   if (other.empty()) return result;
   RegistryViewScope view(OtherRegistryView());
   result = RegisterMarshallingDll(other);
-  if (SUCCEEDED(result) && otherBitness != nullptr) *otherBitness = Narrow(other);
+  if (SUCCEEDED(result) && otherBitness != nullptr)
+    *otherBitness = Narrow(other);
   return result;
 }
 

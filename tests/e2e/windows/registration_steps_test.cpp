@@ -352,8 +352,7 @@ void Earlier(const char* startName, void (*start)()) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const bool bothViews =
-      argc == 3 && std::string(argv[2]) == "--both-views";
+  const bool bothViews = argc == 3 && std::string(argv[2]) == "--both-views";
   if (argc != 2 && !bothViews) {
     std::fputs("usage: registration_steps_test SIMULATOR [--both-views]\n",
                stderr);
