@@ -4,13 +4,15 @@
 # builds point ECUPROG_CRYPTOPP_ROOT at their own build.
 if(WIN32 AND NOT ECUPROG_CRYPTOPP_ROOT)
   execute_process(
-    COMMAND bash "${PROJECT_SOURCE_DIR}/scripts/build-cryptopp-mingw.sh" --locate
+    COMMAND ${CMAKE_COMMAND} -E env "ECUPROG_MINGW_TARGET=${ECUPROG_MINGW_TARGET}"
+            bash "${PROJECT_SOURCE_DIR}/scripts/build-cryptopp-mingw.sh" --locate
     OUTPUT_VARIABLE cryptopp_root
     OUTPUT_STRIP_TRAILING_WHITESPACE
     RESULT_VARIABLE cryptopp_missing)
   if(cryptopp_missing)
     message(FATAL_ERROR
-      "Crypto++ for MinGW is not built yet: run scripts/build-cryptopp-mingw.sh "
+      "Crypto++ for ${ECUPROG_MINGW_TARGET} is not built yet: run "
+      "ECUPROG_MINGW_TARGET=${ECUPROG_MINGW_TARGET} scripts/build-cryptopp-mingw.sh "
       "(scripts/windows-build.sh does), or set ECUPROG_CRYPTOPP_ROOT.")
   endif()
   set(ECUPROG_CRYPTOPP_ROOT "${cryptopp_root}" CACHE PATH
@@ -20,6 +22,15 @@ endif()
 if(ECUPROG_CRYPTOPP_ROOT)
   if(NOT EXISTS "${ECUPROG_CRYPTOPP_ROOT}/lib/libcryptopp.a")
     message(FATAL_ERROR "ECUPROG_CRYPTOPP_ROOT holds no lib/libcryptopp.a: ${ECUPROG_CRYPTOPP_ROOT}")
+  endif()
+  # A build of the script records its target: one for the other bitness
+  # would only fail at the link, or not at all for a header-only use.
+  if(WIN32 AND EXISTS "${ECUPROG_CRYPTOPP_ROOT}/.compiler")
+    file(READ "${ECUPROG_CRYPTOPP_ROOT}/.compiler" cryptopp_compiler)
+    if(NOT cryptopp_compiler MATCHES "^${ECUPROG_MINGW_TARGET} ")
+      message(FATAL_ERROR "ECUPROG_CRYPTOPP_ROOT was built for another target "
+        "than ${ECUPROG_MINGW_TARGET}: ${cryptopp_compiler}")
+    endif()
   endif()
   add_library(ecuprog::cryptopp STATIC IMPORTED GLOBAL)
   set_target_properties(ecuprog::cryptopp PROPERTIES

@@ -6,9 +6,12 @@
 # Debian packages Crypto++ for Linux only, so the library is built from
 # Debian's own source package of the same version as the host's
 # libcrypto++-dev: Linux and Windows builds then inflate with the same code.
-# The result is cached outside the source tree, keyed by that version and
-# the compiler, and built only when missing: a fresh clone (as in CI) finds
-# it again. Fetching the source needs root (a deb-src entry and an
+# The result is cached outside the source tree, keyed by that version, the
+# target and the compiler, and built only when missing: a fresh clone (as in
+# CI) finds it again. The compiler a cached build was made with is recorded
+# beside it and checked before it is used: both MinGW compilers give the
+# same version, and a library of the other target would link into nothing
+# that runs. Fetching the source needs root (a deb-src entry and an
 # apt-get update) and dpkg-dev.
 #
 #   scripts/build-cryptopp-mingw.sh            build when missing, print the folder
@@ -17,7 +20,8 @@
 #
 # Environment:
 #   ECUPROG_CACHE_DIR  cache root (default: $XDG_CACHE_HOME or ~/.cache)
-#   ECUPROG_MINGW_CXX  the MinGW C++ compiler (default: the win32 one)
+#   ECUPROG_MINGW_TARGET  x86_64-w64-mingw32 (default) or i686-w64-mingw32
+#   ECUPROG_MINGW_CXX  the MinGW C++ compiler (default: the target's win32 one)
 #   JOBS               parallel compile jobs (default: nproc)
 set -euo pipefail
 
@@ -25,19 +29,29 @@ log() { echo "build-cryptopp-mingw: $*" >&2; }
 die() { log "$*"; exit 1; }
 
 # ---------------------------------------------------------------- compiler
+target="${ECUPROG_MINGW_TARGET:-x86_64-w64-mingw32}"
+case "$target" in
+  x86_64-w64-mingw32) package=g++-mingw-w64-x86-64 ;;
+  i686-w64-mingw32) package=g++-mingw-w64-i686 ;;
+  *) die "unknown target $target (x86_64-w64-mingw32 or i686-w64-mingw32)" ;;
+esac
 if [[ -n "${ECUPROG_MINGW_CXX:-}" ]]; then
   cxx="$ECUPROG_MINGW_CXX"
-elif command -v x86_64-w64-mingw32-g++-win32 >/dev/null; then
-  cxx=x86_64-w64-mingw32-g++-win32
+elif command -v "$target-g++-win32" >/dev/null; then
+  cxx="$target-g++-win32"
 else
-  cxx=x86_64-w64-mingw32-g++
+  cxx="$target-g++"
 fi
 command -v "$cxx" >/dev/null ||
-  die "no MinGW-w64 compiler ($cxx); install g++-mingw-w64-x86-64"
-target=$("$cxx" -dumpmachine)
+  die "no MinGW-w64 compiler ($cxx); install $package"
+[[ "$("$cxx" -dumpmachine)" == "$target" ]] ||
+  die "$cxx builds for $("$cxx" -dumpmachine), not $target"
 ar="${target}-ar"
 ranlib="${target}-ranlib"
 compiler_key="gcc$("$cxx" -dumpversion)"
+# What the cache records and checks: the target and the compiler's own
+# account of itself.
+compiler_record="$target $(command -v "$cxx") $("$cxx" --version | head -n 1)"
 
 # ---------------------------------------------------------------- version
 # The source version of the host's Crypto++, or what apt would install.
@@ -50,11 +64,12 @@ fi
   die "cannot tell which Crypto++ version to build (is libcrypto++-dev known to apt?)"
 
 cache_base="${ECUPROG_CACHE_DIR:-${XDG_CACHE_HOME:-$HOME/.cache}}/ecuprog"
-root="$cache_base/cryptopp-mingw/${version//:/_}-${compiler_key}"
+root="$cache_base/cryptopp-mingw/${version//:/_}-${target}-${compiler_key}"
 
 complete() {
   [[ -f "$root/lib/libcryptopp.a" && -f "$root/include/cryptopp/zlib.h" &&
-     -f "$root/.complete" ]]
+     -f "$root/.complete" && -f "$root/.compiler" ]] &&
+    [[ "$(<"$root/.compiler")" == "$compiler_record" ]]
 }
 
 if [[ "${1:-}" == "--locate" ]]; then
@@ -67,6 +82,9 @@ if complete; then
   log "cached: $root"
   echo "$root"
   exit 0
+fi
+if [[ -f "$root/.compiler" ]]; then
+  log "the build in $root was made with $(<"$root/.compiler"); building it anew with $compiler_record"
 fi
 
 mkdir -p "$cache_base/cryptopp-mingw"
@@ -110,7 +128,9 @@ if ! has_source; then
     fi
   } >"$list"
   log "apt-get update"
-  apt-get update -qq >&2
+  # An index still syncing on the archive (of another architecture, say)
+  # fails the update although the source index came; has_source tells.
+  apt-get update -qq >&2 || log "warning: apt-get update reported errors"
 fi
 request="libcrypto++=$version"
 if ! has_source; then
@@ -157,6 +177,7 @@ cp "$library" "$staging/lib/libcryptopp.a"
 cp "$src"/*.h "$staging/include/cryptopp/"
 # Debian's own headers live under crypto++/ too; both spellings work.
 ln -s cryptopp "$staging/include/crypto++"
+echo "$compiler_record" >"$staging/.compiler"
 echo "$(basename "$src") $cxx" >"$staging/.complete"
 mv "$staging" "$root"
 log "installed: $root"

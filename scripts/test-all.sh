@@ -17,6 +17,8 @@ ctest --preset sanitize -j2
 # undefined behaviour fails the run.
 bash scripts/fuzz.sh 60
 
-# The Windows program, cross-built with MinGW-w64 and run under Wine; it
-# reuses the firmware tools of the Linux build above.
+# The Windows programs, 32-bit and 64-bit, cross-built with MinGW-w64 and
+# run under Wine, alone and in jobs across bitness; they reuse the firmware
+# tools of the Linux build above. Where this machine runs no 32-bit
+# programs, the line saying so comes last.
 ECUPROG_HOST_BUILD_DIR=build/default bash scripts/windows-test.sh

@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Cross-builds the Windows program with MinGW-w64: build/windows/ecuprog.exe
-# and the programs its Wine tests run. Crypto++ for MinGW is built first
+# (x64; build/windows-x86/ecuprog.exe with the windows-x86 presets) and the
+# programs its Wine tests run. Crypto++ for MinGW is built first
 # when it is not cached yet (scripts/build-cryptopp-mingw.sh).
 #
 #   scripts/windows-build.sh [CMAKE_CONFIGURE_ARGS...]
 #
 # Environment:
-#   ECUPROG_WINDOWS_PRESET   configure/build preset (default: windows)
+#   ECUPROG_WINDOWS_PRESET   configure/build preset (default: windows;
+#                            windows-x86... build the 32-bit program)
 #   ECUPROG_HOST_BUILD_DIR   a configured Linux build of this tree (for
 #                            example build/default) whose firmware tools the
 #                            Windows build then uses; without it the
@@ -18,6 +20,10 @@ cd "$(dirname "$0")/.."
 preset="${ECUPROG_WINDOWS_PRESET:-windows}"
 jobs="${JOBS:-$(nproc)}"
 
+case "$preset" in
+  windows-x86*) export ECUPROG_MINGW_TARGET=i686-w64-mingw32 ;;
+  *) export ECUPROG_MINGW_TARGET=x86_64-w64-mingw32 ;;
+esac
 cryptopp_root=$(bash scripts/build-cryptopp-mingw.sh)
 
 host_tools=""

@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
 # Produces the release kits a workshop is handed (scripts/windows-kit.sh):
-#   out/ecuprog-<version>-<model>-<release>-windows-x86_64.zip
-#     ecuprog.exe, RELEASE.txt, MESSAGES.txt, SHA256SUMS
-#   out/ecuprog-<version>-<model>-<release>-rehearsal-windows-x86_64.zip
-#     ecuprog-sim.exe, ecuprog-sim-ps.dll, REHEARSAL.txt, SHA256SUMS
-# built from a clean configuration with the firmware validated by the build
-# (a release the tool would refuse fails here with the tool's message),
-# checked to stand alone with its manifest and version, and - when Wine is
-# installed - run once as on a PC without a programming server.
+#   out/ecuprog-<version>-<model>-<release>-windows.zip
+#     x86/ecuprog.exe, x64/ecuprog.exe, RELEASE.txt, MESSAGES.txt, SHA256SUMS
+#   out/ecuprog-<version>-<model>-<release>-rehearsal-windows.zip
+#     x86/ and x64/ with ecuprog-sim.exe and ecuprog-sim-ps.dll,
+#     REHEARSAL.txt, SHA256SUMS
+# built from clean configurations of both bitnesses with the firmware
+# validated by the build (a release the tool would refuse fails here with
+# the tool's message), each program checked to stand alone with its
+# manifest and version, and - when Wine is installed - run once as on a PC
+# without a programming server (the x86 one where Wine runs 32-bit
+# programs).
 #
 # The same commit gives the same bytes in any folder at any time: the time
 # in the kits is the commit's, and the build keeps paths and link times
@@ -19,7 +22,8 @@
 #             -DECUPROG_PROFILE_BLOCK=/path/profile.bin
 set -euo pipefail
 cd "$(dirname "$0")/.."
-build=build/windows-release
+declare -A build=([x64]=build/windows-release [x86]=build/windows-x86-release)
+declare -A preset=([x64]=windows-release [x86]=windows-x86-release)
 
 revision=$(git rev-parse HEAD)
 if [[ -n "$(git status --porcelain --untracked-files=no)" ]]; then
@@ -31,33 +35,46 @@ export SOURCE_DATE_EPOCH
 
 # The validation cannot be switched off for a release. A fresh
 # configuration: no block of an earlier release stays in the cache.
-rm -f "$build/CMakeCache.txt"
-ECUPROG_WINDOWS_PRESET=windows-release \
-  bash scripts/windows-build.sh "$@" -DECUPROG_VALIDATE_FIRMWARE=ON
+for bits in x64 x86; do
+  rm -f "${build[$bits]}/CMakeCache.txt"
+  ECUPROG_WINDOWS_PRESET=${preset[$bits]} \
+    bash scripts/windows-build.sh "$@" -DECUPROG_VALIDATE_FIRMWARE=ON
+done
 
-cache_value() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt"; }
-version=$(cache_value CMAKE_PROJECT_VERSION)
-objdump=$(cache_value CMAKE_OBJDUMP)
+cache_value() { sed -n "s/^$2:[A-Z]*=//p" "$1/CMakeCache.txt"; }
+version=$(cache_value "${build[x64]}" CMAKE_PROJECT_VERSION)
 
-kits=$(bash scripts/windows-kit.sh "$build" out "$revision")
+kits=$(bash scripts/windows-kit.sh "${build[x64]}" "${build[x86]}" out "$revision")
 echo "$kits"
 kit=$(sed -n 's/^windows-kit: \(.*\)\.zip$/\1/p' <<<"$kits" | head -n 1)
-bash tests/e2e/windows/check_program.sh "$objdump" "$kit/ecuprog.exe" "$version"
+for bits in x64 x86; do
+  bash tests/e2e/windows/check_program.sh "$(cache_value "${build[$bits]}" CMAKE_OBJDUMP)" \
+    "$kit/$bits/ecuprog.exe" "$version"
+done
 
 have_wine=""
 for candidate in /usr/lib/wine/wine64 wine64 wine; do
   if command -v "$candidate" >/dev/null; then have_wine=yes; fi
 done
 if [[ -n "$have_wine" ]]; then
-  export WINEPREFIX="$PWD/$build/wineprefix"
+  export WINEPREFIX="$PWD/${build[x64]}/wineprefix"
   bash tests/e2e/windows/wine.sh --init
-  bash tests/e2e/windows/expect_run.sh --exit 1 \
-    --starts "ecuprog $version " \
-    --release-line "$(cache_value ECUPROG_HOST_CHECK_FIRMWARE)" \
-                   "$(cache_value ECUPROG_CODE_BLOCK)" "$(cache_value ECUPROG_PROFILE_BLOCK)" \
-    --line "ERROR COMMUNICATING WITH SERVER" \
-    --line "Press space to exit" \
-    -- "$kit/ecuprog.exe"
+  programs=(x64)
+  if wine32=$(bash tests/e2e/windows/wine32_status.sh); then
+    programs+=(x86)
+  else
+    echo "windows-release: the x86 program was not started: ${wine32#refused: }"
+  fi
+  for bits in "${programs[@]}"; do
+    bash tests/e2e/windows/expect_run.sh --exit 1 \
+      --starts "ecuprog $version " \
+      --release-line "$(cache_value "${build[x64]}" ECUPROG_HOST_CHECK_FIRMWARE)" \
+                     "$(cache_value "${build[x64]}" ECUPROG_CODE_BLOCK)" \
+                     "$(cache_value "${build[x64]}" ECUPROG_PROFILE_BLOCK)" \
+      --line "ERROR COMMUNICATING WITH SERVER" \
+      --line "Press space to exit" \
+      -- "$kit/$bits/ecuprog.exe"
+  done
   bash tests/e2e/windows/wine.sh --stop
 else
   echo "windows-release: no Wine here, the program was not started"

@@ -4,6 +4,10 @@
 //   ecuprog-sim --register        make this executable the local server of
 //                                 the programming server's class
 //   ecuprog-sim --unregister      undo --register
+//   ecuprog-sim --register-marshalling
+//                                 register the marshalling alone, for a
+//                                 server that runs elsewhere (no local
+//                                 server); --unregister undoes it
 //   ecuprog-sim --make-bench DIR [--instant]
 //                                 write the default bench into DIR (with
 //                                 --instant: no erase or program delays);
@@ -13,7 +17,8 @@
 // ${XDG_DATA_HOME:-$HOME/.local/share}/ecuprog/bench), which is made with
 // the default bench on first use. On Windows --register also registers the
 // marshalling of the server's interfaces (ecuprog-sim-ps.dll beside it),
-// for the current user only.
+// for the current user only; in a kit that holds both bitnesses (x86\ and
+// x64\) also the other one's DLL, for programs of the other bitness.
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -33,8 +38,8 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: ecuprog-sim -Embedding | --register | --unregister | "
-    "--make-bench DIR [--instant]\n";
+    "usage: ecuprog-sim -Embedding | --register | --register-marshalling | "
+    "--unregister | --make-bench DIR [--instant]\n";
 
 int Fail(const std::string& message) {
   std::fprintf(stderr, "ecuprog-sim: %s\n", message.c_str());
@@ -51,19 +56,26 @@ bool SameLetters(const char* a, const char* b) {
   return *a == *b;
 }
 
-int Register() {
+int Register(bool localServer) {
   const std::string path = OwnExecutablePath();
   if (path.empty()) return Fail("cannot tell where this executable is");
   // Quoted, so a path with blanks is one word.
   const std::string command = "\"" + path + "\"";
-  HRESULT result = RegisterInterfaceMarshalling(path);
-  if (SUCCEEDED(result)) {
+  std::string otherBitness;
+  HRESULT result = RegisterInterfaceMarshalling(path, &otherBitness);
+  if (SUCCEEDED(result) && localServer) {
     result = RegisterLocalServer(CLSID_ProgrammingServer, command.c_str());
   }
   if (FAILED(result)) {
     return Fail("registration failed (" + std::to_string(result) + ")");
   }
-  std::printf("registered %s\n", path.c_str());
+  if (!otherBitness.empty()) {
+    std::printf("registered %s for programs of the other bitness\n",
+                otherBitness.c_str());
+  }
+  std::printf(localServer ? "registered %s\n"
+                          : "registered the marshalling beside %s\n",
+              path.c_str());
   return 0;
 }
 
@@ -130,7 +142,10 @@ int Serve(int argc, char** argv) {
 
 int main(int argc, char** argv) {
   if (argc >= 2 && std::strcmp(argv[1], "--register") == 0 && argc == 2) {
-    return Register();
+    return Register(true);
+  }
+  if (argc == 2 && std::strcmp(argv[1], "--register-marshalling") == 0) {
+    return Register(false);
   }
   if (argc >= 2 && std::strcmp(argv[1], "--unregister") == 0 && argc == 2) {
     return Unregister();

@@ -14,9 +14,16 @@ std::string OwnExecutablePath();
 /// carry calls between the tool and the server. Returns S_OK, or a failure
 /// (a message saying why goes to standard error). Where the platform's COM
 /// marshals the interfaces itself there is nothing to register.
-HRESULT RegisterInterfaceMarshalling(const std::string& serverPath);
+///
+/// Where the server lies in a kit of both bitnesses (x86\ and x64\) and the
+/// other folder holds its marshalling DLL, that DLL is registered for
+/// programs of the other bitness too, and its path is put in
+/// `otherBitness` (when given).
+HRESULT RegisterInterfaceMarshalling(const std::string& serverPath,
+                                     std::string* otherBitness = nullptr);
 
-/// Undoes RegisterInterfaceMarshalling. Returns S_OK or a failure.
+/// Undoes RegisterInterfaceMarshalling, for both bitnesses. Returns S_OK or
+/// a failure.
 HRESULT UnregisterInterfaceMarshalling();
 
 #endif  // ECUPROG_SIM_SERVER_HOST_H

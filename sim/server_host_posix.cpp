@@ -14,6 +14,8 @@ std::string OwnExecutablePath() {
   return path;
 }
 
-HRESULT RegisterInterfaceMarshalling(const std::string&) { return S_OK; }
+HRESULT RegisterInterfaceMarshalling(const std::string&, std::string*) {
+  return S_OK;
+}
 
 HRESULT UnregisterInterfaceMarshalling() { return S_OK; }

@@ -5,6 +5,7 @@
 // shadows it only while the simulator is registered, and the tool itself
 // links no marshalling code, so against that server it uses that server's.
 #include <cstdio>
+#include <cwctype>
 #include <string>
 #include <vector>
 
@@ -89,15 +90,39 @@ std::string OwnExecutablePath() {
   }
 }
 
-HRESULT RegisterInterfaceMarshalling(const std::string& serverPath) {
-  std::wstring dll = WidePath(serverPath);
-  const size_t slash = dll.find_last_of(L"\\/");
-  dll = (slash == std::wstring::npos ? L"" : dll.substr(0, slash + 1)) +
-        ECUPROG_PROXY_DLL_NAME;
-  if (GetFileAttributesW(dll.c_str()) == INVALID_FILE_ATTRIBUTES) {
-    std::fprintf(stderr, "%s is missing\n", Narrow(dll).c_str());
-    return E_FAIL;
-  }
+namespace {
+
+bool Exists(const std::wstring& path) {
+  return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::wstring Folded(std::wstring text) {
+  for (wchar_t& c : text) c = static_cast<wchar_t>(std::towlower(c));
+  return text;
+}
+
+// The folder names of the kit: the programs of each bitness in their own.
+const wchar_t* KitFolder(RegistryView view) {
+  return view == RegistryView::k64 ? L"x64" : L"x86";
+}
+
+// The marshalling DLL of the other bitness where the kit has it: the
+// server in <kit>\x64\ finds it in <kit>\x86\ and the other way round.
+// Empty elsewhere (a build tree).
+std::wstring OtherBitnessDll(const std::wstring& folder) {
+  const size_t end = folder.find_last_not_of(L"\\/");
+  if (end == std::wstring::npos) return L"";
+  const size_t slash = folder.find_last_of(L"\\/", end);
+  if (slash == std::wstring::npos) return L"";
+  const std::wstring name = folder.substr(slash + 1, end - slash);
+  if (Folded(name) != KitFolder(OwnRegistryView())) return L"";
+  const std::wstring dll = folder.substr(0, slash + 1) +
+                           KitFolder(OtherRegistryView()) + L"\\" +
+                           ECUPROG_PROXY_DLL_NAME;
+  return Exists(dll) ? dll : L"";
+}
+
+HRESULT RegisterMarshallingDll(const std::wstring& dll) {
   HKEY classes = OpenClassesRoot();
   if (classes == nullptr) return E_ACCESSDENIED;
   const std::wstring server = kProxyClass + L"\\InprocServer32";
@@ -121,7 +146,7 @@ HRESULT RegisterInterfaceMarshalling(const std::string& serverPath) {
   return result;
 }
 
-HRESULT UnregisterInterfaceMarshalling() {
+HRESULT UnregisterMarshallingDll() {
   HKEY classes = OpenClassesRoot();
   if (classes == nullptr) return E_ACCESSDENIED;
   std::vector<std::wstring> keys = {kProxyClass};
@@ -133,5 +158,43 @@ HRESULT UnregisterInterfaceMarshalling() {
   if (SUCCEEDED(result)) UndoEarlierMarshalling(classes, &result);
   RegCloseKey(classes);
   ReportLeftAlone(leftAlone);
+  return result;
+}
+
+}  // namespace
+
+HRESULT RegisterInterfaceMarshalling(const std::string& serverPath,
+                                     std::string* otherBitness) {
+  const std::wstring server = WidePath(serverPath);
+  const size_t slash = server.find_last_of(L"\\/");
+  const std::wstring folder =
+      slash == std::wstring::npos ? L"" : server.substr(0, slash);
+  const std::wstring dll =
+      (folder.empty() ? L"" : folder + L"\\") + ECUPROG_PROXY_DLL_NAME;
+  if (!Exists(dll)) {
+    std::fprintf(stderr, "%s is missing\n", Narrow(dll).c_str());
+    return E_FAIL;
+  }
+  HRESULT result = RegisterMarshallingDll(dll);
+  if (FAILED(result) || !OtherRegistryViewExists()) return result;
+  // As a maker who ships both does: programs of the other bitness reach the
+  // server through the marshalling built for them.
+  const std::wstring other = OtherBitnessDll(folder);
+  if (other.empty()) return result;
+  RegistryViewScope view(OtherRegistryView());
+  result = RegisterMarshallingDll(other);
+  if (SUCCEEDED(result) && otherBitness != nullptr)
+    *otherBitness = Narrow(other);
+  return result;
+}
+
+HRESULT UnregisterInterfaceMarshalling() {
+  HRESULT result = UnregisterMarshallingDll();
+  if (FAILED(result) || !OtherRegistryViewExists()) return result;
+  // Whichever bitness registered it there: a server of either bitness takes
+  // back the kit's whole registration.
+  RegistryViewScope view(OtherRegistryView());
+  const HRESULT other = UnregisterMarshallingDll();
+  if (FAILED(other) || other == S_OK) result = other;
   return result;
 }

@@ -1,5 +1,7 @@
 #include "platform/win32/classes_root.h"
 
+#include "platform/win32/registry_key.h"
+
 namespace {
 
 constexpr const wchar_t* kUserClasses = L"Software\\Classes";
@@ -7,8 +9,9 @@ constexpr const wchar_t* kProbe = L"ecuprog.ClassesProbe";
 
 HKEY Open(HKEY root) {
   HKEY key = nullptr;
-  if (RegCreateKeyExW(root, kUserClasses, 0, nullptr, 0, KEY_READ | KEY_WRITE,
-                      nullptr, &key, nullptr) != ERROR_SUCCESS) {
+  if (RegCreateKeyExW(root, kUserClasses, 0, nullptr, 0,
+                      KEY_READ | KEY_WRITE | CurrentViewAccess(), nullptr, &key,
+                      nullptr) != ERROR_SUCCESS) {
     return nullptr;
   }
   return key;
@@ -19,15 +22,17 @@ HKEY Open(HKEY root) {
 bool UserClassesSeen(HKEY userClasses) {
   HKEY probe = nullptr;
   if (RegCreateKeyExW(userClasses, kProbe, 0, nullptr, REG_OPTION_VOLATILE,
-                      KEY_READ, nullptr, &probe, nullptr) != ERROR_SUCCESS) {
+                      KEY_READ | CurrentViewAccess(), nullptr, &probe,
+                      nullptr) != ERROR_SUCCESS) {
     return true;  // the registration itself will fail and say so
   }
   RegCloseKey(probe);
   HKEY seen = nullptr;
-  const bool found = RegOpenKeyExW(HKEY_CLASSES_ROOT, kProbe, 0, KEY_READ,
-                                   &seen) == ERROR_SUCCESS;
+  const bool found =
+      RegOpenKeyExW(HKEY_CLASSES_ROOT, kProbe, 0,
+                    KEY_READ | CurrentViewAccess(), &seen) == ERROR_SUCCESS;
   if (found) RegCloseKey(seen);
-  RegDeleteKeyW(userClasses, kProbe);
+  RegDeleteKeyExW(userClasses, kProbe, CurrentViewAccess(), 0);
   return found;
 }
 

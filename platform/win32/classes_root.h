@@ -16,6 +16,10 @@
 /// HKEY_LOCAL_MACHINE\Software\Classes. Wherever another program's entries
 /// share the hive (there, or a device maker's server installed per user), a
 /// registration keeps what it replaces (registration_journal.h).
+///
+/// The classes are those of the current registry view (registry_key.h):
+/// for programs of this one's bitness unless a RegistryViewScope says
+/// otherwise.
 HKEY OpenClassesRoot();
 
 #endif  // ECUPROG_PLATFORM_WIN32_CLASSES_ROOT_H

@@ -8,7 +8,14 @@
 
 namespace {
 
-constexpr const wchar_t* kJournal = L"ecuprog.RegistrationJournal";
+// One journal per registry view. Windows shares most of the classes
+// between its two views (only keys such as CLSID and Interface are kept
+// apart), so the two journals need names of their own.
+const wchar_t* JournalName() {
+  return CurrentRegistryView() == RegistryView::k64
+             ? L"ecuprog.RegistrationJournal"
+             : L"ecuprog.RegistrationJournal32";
+}
 constexpr const wchar_t* kKeyPath = L"key";
 constexpr const wchar_t* kState = L"state";
 constexpr const wchar_t* kExisted = L"existed";
@@ -322,7 +329,7 @@ HRESULT ApplyRegistration(HKEY classes,
                           const std::vector<RegistrationValue>& values) {
   try {
     // The journal is there before anything else changes.
-    const RegistryKey journal = Subkey(classes, kJournal);
+    const RegistryKey journal = Subkey(classes, JournalName());
     for (const RegistrationValue& value : values) {
       const RegistryKey record = PrepareKey(classes, journal.get(), value.key);
       SetOwnValue(classes, record.get(), value);
@@ -336,7 +343,7 @@ HRESULT ApplyRegistration(HKEY classes,
 HRESULT UndoRegistration(HKEY classes, const std::vector<std::wstring>& keys,
                          std::vector<std::wstring>* leftAlone) {
   try {
-    RegistryKey journal = OpenKey(classes, kJournal);
+    RegistryKey journal = OpenKey(classes, JournalName());
     if (!journal) return S_FALSE;
     std::vector<Entry> entries = Entries(journal.get());
     bool undone = false;
@@ -358,7 +365,7 @@ HRESULT UndoRegistration(HKEY classes, const std::vector<std::wstring>& keys,
     // The journal goes last, once nothing is left in it.
     if (IsEmpty(journal.get())) {
       journal = RegistryKey();
-      DeleteKey(classes, kJournal);
+      DeleteKey(classes, JournalName());
     }
     return undone ? S_OK : S_FALSE;
   } catch (const RegistryError& error) {
@@ -376,13 +383,21 @@ bool FreeForRegistration(HKEY classes, const std::wstring& path) {
 }
 
 void ReportLeftAlone(const std::vector<std::wstring>& keys) {
+  // Keys of the other view's classes say so: the same key is another one
+  // there.
+  const char* view = "";
+  if (CurrentRegistryView() != OwnRegistryView()) {
+    view = CurrentRegistryView() == RegistryView::k64
+               ? " (for 64-bit programs)"
+               : " (for 32-bit programs)";
+  }
   for (const std::wstring& key : keys) {
     std::string narrow;
     for (wchar_t c : key) narrow += c < 0x80 ? static_cast<char>(c) : '?';
     std::printf(
-        "%s changed after the simulator was registered (the device maker's "
+        "%s%s changed after the simulator was registered (the device maker's "
         "server reinstalled?): left as it is, only the simulator's own "
         "entries removed\n",
-        narrow.c_str());
+        narrow.c_str(), view);
   }
 }

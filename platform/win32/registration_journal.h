@@ -7,6 +7,8 @@
 //
 //   <classes>\ecuprog.RegistrationJournal      made before the first change,
 //                                              removed after the last undo
+//                                              (...Journal32 among the
+//                                              classes for 32-bit programs)
 //     0001  key     = "CLSID\{...}\LocalServer32"   the key it is about
 //           state   = "existed"   the key was there; `before` is all of it
 //                     "creating"  the key was not there; this program made
@@ -58,7 +60,8 @@ HRESULT UndoRegistration(HKEY classes, const std::vector<std::wstring>& keys,
 /// nobody), or marked as made by a registration.
 bool FreeForRegistration(HKEY classes, const std::wstring& path);
 
-/// Prints, one line each, the keys UndoRegistration left alone.
+/// Prints, one line each, the keys UndoRegistration left alone, naming the
+/// view when it is not this program's own.
 void ReportLeftAlone(const std::vector<std::wstring>& keys);
 
 #endif  // ECUPROG_PLATFORM_WIN32_REGISTRATION_JOURNAL_H

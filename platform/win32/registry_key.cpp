@@ -6,6 +6,8 @@ namespace {
 
 void (*changeHook)() = nullptr;
 
+RegistryView currentView = OwnRegistryView();
+
 void BeforeChange() {
   if (changeHook != nullptr) changeHook();
 }
@@ -37,6 +39,36 @@ KeySizes Sizes(HKEY key) {
 
 }  // namespace
 
+RegistryView OwnRegistryView() {
+  return sizeof(void*) == 8 ? RegistryView::k64 : RegistryView::k32;
+}
+
+RegistryView OtherRegistryView() {
+  return OwnRegistryView() == RegistryView::k64 ? RegistryView::k32
+                                                : RegistryView::k64;
+}
+
+bool OtherRegistryViewExists() {
+  if (OwnRegistryView() == RegistryView::k64) return true;
+  BOOL wow64 = FALSE;
+  return IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
+}
+
+RegistryView CurrentRegistryView() { return currentView; }
+
+RegistryViewScope::RegistryViewScope(RegistryView view)
+    : previous_(currentView) {
+  currentView = view;
+}
+
+RegistryViewScope::~RegistryViewScope() { currentView = previous_; }
+
+// Every key is opened naming its view: a handle does not carry the view it
+// was opened in to the keys opened below it.
+REGSAM CurrentViewAccess() {
+  return currentView == RegistryView::k64 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
+}
+
 RegistryKey::~RegistryKey() {
   if (key_ != nullptr) RegCloseKey(key_);
 }
@@ -61,7 +93,8 @@ RegistryValue TextValue(const std::wstring& text) {
 RegistryKey OpenKey(HKEY parent, const std::wstring& path) {
   HKEY key = nullptr;
   const LONG status =
-      RegOpenKeyExW(parent, path.c_str(), 0, KEY_READ | KEY_WRITE, &key);
+      RegOpenKeyExW(parent, path.c_str(), 0,
+                    KEY_READ | KEY_WRITE | CurrentViewAccess(), &key);
   if (status == ERROR_FILE_NOT_FOUND) return RegistryKey();
   Check(status);
   return RegistryKey(key);
@@ -72,7 +105,8 @@ RegistryKey CreateKey(HKEY parent, const std::wstring& path, bool* created) {
   HKEY key = nullptr;
   DWORD disposition = 0;
   Check(RegCreateKeyExW(parent, path.c_str(), 0, nullptr, 0,
-                        KEY_READ | KEY_WRITE, nullptr, &key, &disposition));
+                        KEY_READ | KEY_WRITE | CurrentViewAccess(), nullptr,
+                        &key, &disposition));
   if (created != nullptr) *created = disposition == REG_CREATED_NEW_KEY;
   return RegistryKey(key);
 }
@@ -113,12 +147,24 @@ void DeleteValue(HKEY key, const std::wstring& name) {
 
 void DeleteKey(HKEY parent, const std::wstring& path) {
   BeforeChange();
-  CheckGone(RegDeleteKeyW(parent, path.c_str()));
+  CheckGone(RegDeleteKeyExW(parent, path.c_str(), CurrentViewAccess(), 0));
 }
 
 void DeleteTree(HKEY parent, const std::wstring& path) {
   BeforeChange();
-  CheckGone(RegDeleteTreeW(parent, path.c_str()));
+  // RegDeleteTreeW opens the key in the program's own view: it is given the
+  // key opened in the current one, and empties it; the key itself goes
+  // after.
+  HKEY key = nullptr;
+  const LONG status =
+      RegOpenKeyExW(parent, path.c_str(), 0,
+                    KEY_READ | KEY_WRITE | DELETE | CurrentViewAccess(), &key);
+  if (status == ERROR_FILE_NOT_FOUND) return;
+  Check(status);
+  const LONG emptied = RegDeleteTreeW(key, nullptr);
+  RegCloseKey(key);
+  CheckGone(emptied);
+  CheckGone(RegDeleteKeyExW(parent, path.c_str(), CurrentViewAccess(), 0));
 }
 
 void CopyTree(HKEY from, HKEY to) {

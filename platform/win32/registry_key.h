@@ -91,6 +91,40 @@ std::vector<std::wstring> SubkeyNames(HKEY key);
 /// subkeys holding the same, all the way down.
 bool SameTree(HKEY a, HKEY b);
 
+/// The registry views of a 64-bit Windows: COM's classes for 32-bit
+/// programs are kept apart from those for 64-bit ones. A 32-bit Windows has
+/// one view, which both name.
+enum class RegistryView { k32, k64 };
+
+/// The view of this program's own bitness.
+RegistryView OwnRegistryView();
+
+/// The view of programs of the other bitness.
+RegistryView OtherRegistryView();
+
+/// Whether this Windows keeps the other view apart (it is 64-bit).
+bool OtherRegistryViewExists();
+
+/// The view every call of this file opens keys in: the own one, or the one
+/// a RegistryViewScope chose while it lasts.
+RegistryView CurrentRegistryView();
+
+/// Makes every call of this file open keys in `view` until it goes.
+class RegistryViewScope {
+ public:
+  explicit RegistryViewScope(RegistryView view);
+  ~RegistryViewScope();
+  RegistryViewScope(const RegistryViewScope&) = delete;
+  RegistryViewScope& operator=(const RegistryViewScope&) = delete;
+
+ private:
+  RegistryView previous_;
+};
+
+/// The access flag that opens a key in the current view, for registry
+/// calls made outside this file.
+REGSAM CurrentViewAccess();
+
 /// Called before every change to the registry made through this file.
 /// Exists for tests, which throw from it to stop a registration part-way
 /// through; null (the default) calls nothing.

@@ -2,7 +2,8 @@
 # Checks a built Windows program without running it: it stands alone (every
 # DLL it imports is part of Windows, none comes with the compiler, such as
 # libstdc++, libgcc or libwinpthread), it carries the manifest that asks for
-# the invoking user's rights, and its banner names the expected version.
+# the invoking user's rights and names its processor (x86 or amd64), and
+# its banner names the expected version.
 #
 #   check_program.sh OBJDUMP PROGRAM VERSION
 set -euo pipefail
@@ -26,6 +27,14 @@ done
   failures+=("needs DLLs a workshop PC does not have: ${foreign[*]}")
 grep -aq 'requestedExecutionLevel level="asInvoker"' "$program" ||
   failures+=("carries no asInvoker manifest")
+# The manifest names the processor the program is built for.
+case "$("$objdump" -f "$program" | sed -n 's/.*file format //p')" in
+  pei-i386) architecture=x86 ;;
+  pei-x86-64) architecture=amd64 ;;
+  *) architecture=unknown ;;
+esac
+grep -aq "processorArchitecture=\"$architecture\"" "$program" ||
+  failures+=("its manifest does not name its processor ($architecture)")
 grep -aq "ecuprog $version " "$program" ||
   failures+=("no banner naming version $version")
 
@@ -33,4 +42,4 @@ if [[ ${#failures[@]} -gt 0 ]]; then
   printf 'FAILED: %s: %s\n' "$program" "${failures[@]}"
   exit 1
 fi
-echo "ok: $program: version $version, asInvoker, imports only ${dlls[*]}"
+echo "ok: $program: version $version, asInvoker, $architecture, imports only ${dlls[*]}"

@@ -39,14 +39,20 @@ static HRESULT ProgrammingServer_DetectDevices(void *object) {
   ProgrammingServer *self = (ProgrammingServer *)object;
   return self->lpVtbl->DetectDevices(self, (LPSAFEARRAY *)kLayoutOut);
 }
-/* The six bytes travel as a pointer here and arrive by value in C++. */
+/* The six bytes leave here as the marshalling declares them (a pointer on
+ * x64, the value on x86) and arrive by value in C++. */
 static HRESULT ProgrammingServer_OpenDevice(void *object) {
   ProgrammingServer *self = (ProgrammingServer *)object;
   UnitAddressTail tail;
   tail.unitAddressB = 0x00470001;
   tail.unitAddressC = 0x0203;
+#ifdef UNIT_ADDRESS_TAIL_BY_POINTER
   return self->lpVtbl->OpenDevice(self, 0x6666, &tail,
                                   (DeviceInterface **)kLayoutOut);
+#else
+  return self->lpVtbl->OpenDevice(self, 0x6666, tail,
+                                  (DeviceInterface **)kLayoutOut);
+#endif
 }
 static HRESULT ProgrammingServer_GetVersion(void *object) {
   ProgrammingServer *self = (ProgrammingServer *)object;

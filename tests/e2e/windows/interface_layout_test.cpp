@@ -2,8 +2,8 @@
 // programming_server.idl) against the C++ interfaces the tool and the
 // simulator use: C code calls C++ objects by method name through the
 // generated tables, and every call must reach the method of that name with
-// its arguments intact. OpenDevice's six address bytes leave C as a pointer
-// and must arrive in C++ by value.
+// its arguments intact. OpenDevice's six address bytes leave C as the
+// marshalling declares them for this target and must arrive in C++ by value.
 #include <cstdio>
 #include <cstring>
 #include <string>

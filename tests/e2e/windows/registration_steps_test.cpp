@@ -5,10 +5,13 @@
 // maker's entries with every value, type and subkey included. Then the same
 // calls repeated, and a reinstall of the maker's server in between.
 //
-//   registration_steps_test SIMULATOR
+//   registration_steps_test SIMULATOR [--both-views]
 //
-// SIMULATOR is ecuprog-sim.exe, with its marshalling DLL beside it. Runs in
-// a Wine prefix of its own: it writes where the simulator registers.
+// SIMULATOR is ecuprog-sim.exe, with its marshalling DLL beside it. With
+// --both-views it lies in a kit that holds the other bitness's DLL too
+// (x86\, x64\): the registration then writes both registry views, the
+// maker is installed in both, and both are compared. Runs in a Wine prefix
+// of its own: it writes where the simulator registers.
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -37,10 +40,30 @@ const std::wstring kInterfaces[] = {
     L"Interface\\" + Text(IID_ProgrammingServer),
     L"Interface\\" + Text(IID_DeviceInterface),
     L"Interface\\" + Text(IID_ProgrammingInterface)};
-const std::wstring kJournal = L"ecuprog.RegistrationJournal";
 
+// The registry views the test looks at, each with its classes root; the
+// functions below work in `classes`, the current view's (ForEachView).
+struct View {
+  RegistryView view;
+  HKEY classes;
+  std::wstring journal;
+};
+std::vector<View> views;
 HKEY classes = nullptr;
+std::wstring kJournal;
 std::string simulator;
+
+template <typename Step>
+void ForEachView(const Step& step) {
+  for (const View& view : views) {
+    const RegistryViewScope scope(view.view);
+    classes = view.classes;
+    kJournal = view.journal;
+    step(view);
+  }
+  classes = views.front().classes;
+  kJournal = views.front().journal;
+}
 
 [[noreturn]] void Fail(const std::string& what) {
   std::printf("FAILED: %s\n", what.c_str());
@@ -102,7 +125,11 @@ void Set(const std::wstring& key, const std::wstring& name,
 // A device maker's installation: a local server whose command is expanded,
 // its ProgID, AppID, threading model and type library, and marshalling for
 // two of the three interfaces (the third is one it does not register).
+void InstallMakerInView(const std::wstring& version);
 void InstallMaker(const std::wstring& version) {
+  ForEachView([&](const View&) { InstallMakerInView(version); });
+}
+void InstallMakerInView(const std::wstring& version) {
   const std::wstring typelib = L"{5C1E0E4D-9E2B-4D5A-8C71-2F0B4E6A9D10}";
   Set(kServer, L"", TextValue(L"Maker programming server"));
   Set(kServer, L"AppID", TextValue(L"{0B7D6A52-3F44-4B8E-9A1C-7E2D5F8C6B31}"));
@@ -125,10 +152,12 @@ void InstallMaker(const std::wstring& version) {
 }
 
 void RemoveAll() {
-  for (const std::wstring& key : {kServer, kProxy, kJournal}) {
-    DeleteTree(classes, key);
-  }
-  for (const std::wstring& key : kInterfaces) DeleteTree(classes, key);
+  ForEachView([](const View&) {
+    for (const std::wstring& key : {kServer, kProxy, kJournal}) {
+      DeleteTree(classes, key);
+    }
+    for (const std::wstring& key : kInterfaces) DeleteTree(classes, key);
+  });
 }
 
 void Dump(HKEY parent, const std::wstring& path, std::wstring* out) {
@@ -156,9 +185,12 @@ void Dump(HKEY parent, const std::wstring& path, std::wstring* out) {
 // COM sees).
 std::wstring Snapshot(bool withJournal = true) {
   std::wstring out;
-  for (const std::wstring& key : {kServer, kProxy}) Dump(classes, key, &out);
-  for (const std::wstring& key : kInterfaces) Dump(classes, key, &out);
-  if (withJournal) Dump(classes, kJournal, &out);
+  ForEachView([&](const View& view) {
+    out += view.view == RegistryView::k64 ? L"--- 64-bit\n" : L"--- 32-bit\n";
+    for (const std::wstring& key : {kServer, kProxy}) Dump(classes, key, &out);
+    for (const std::wstring& key : kInterfaces) Dump(classes, key, &out);
+    if (withJournal) Dump(classes, kJournal, &out);
+  });
   return out;
 }
 
@@ -260,8 +292,10 @@ void Reinstalled(const char* how, bool uninstalled) {
   InstallMaker(L"1.0");
   Register();
   if (uninstalled) {
-    DeleteTree(classes, kServer);
-    for (int i = 0; i < 2; ++i) DeleteTree(classes, kInterfaces[i]);
+    ForEachView([](const View&) {
+      DeleteTree(classes, kServer);
+      for (int i = 0; i < 2; ++i) DeleteTree(classes, kInterfaces[i]);
+    });
   }
   InstallMaker(L"2.0");
   Unregister();
@@ -318,16 +352,34 @@ void Earlier(const char* startName, void (*start)()) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fputs("usage: registration_steps_test SIMULATOR\n", stderr);
+  const bool bothViews = argc == 3 && std::string(argv[2]) == "--both-views";
+  if (argc != 2 && !bothViews) {
+    std::fputs("usage: registration_steps_test SIMULATOR [--both-views]\n",
+               stderr);
     return 2;
   }
   simulator = argv[1];
-  classes = OpenClassesRoot();
-  if (classes == nullptr) Fail("no classes root");
+  std::vector<RegistryView> wanted = {OwnRegistryView()};
+  if (bothViews) {
+    if (!OtherRegistryViewExists()) Fail("this Windows has one view only");
+    wanted.push_back(OtherRegistryView());
+  }
+  for (RegistryView view : wanted) {
+    const RegistryViewScope scope(view);
+    HKEY root = OpenClassesRoot();
+    if (root == nullptr) Fail("no classes root");
+    views.push_back({view, root,
+                     view == RegistryView::k64
+                         ? L"ecuprog.RegistrationJournal"
+                         : L"ecuprog.RegistrationJournal32"});
+  }
+  classes = views.front().classes;
+  kJournal = views.front().journal;
   try {
     SetRegistryChangeHook(CountChange);
-    EveryStep("no maker", [] {});
+    // Across both views every step is twice the work: the maker's case
+    // alone there, the one with the most to keep.
+    if (!bothViews) EveryStep("no maker", [] {});
     EveryStep("maker", [] { InstallMaker(L"1.0"); });
     Repeated();
     Reinstalled("reinstalled over the registration", false);

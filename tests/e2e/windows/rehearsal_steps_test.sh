@@ -67,13 +67,16 @@ for source in readme kit; do
   echo "--- $source"
   folder=$(folder_of "$work/$source-1.bat")
   bench=$(bench_of "$work/$source-1.bat")
+  # The same folder as the prefix's file system spells it (the kit's
+  # steps name a subfolder, ecuprog-sim\x64).
+  dir=${folder//\\//}
   [[ -n $folder && -n $bench ]] || fail "$source: no folder or no bench named"
   [[ $(folder_of "$work/$source-2.bat") == "$folder" ]] ||
     fail "$source: the undoing does not go into the same folder"
   # Copied into one folder, as the technician does first.
-  rm -rf "${drive_c:?}/$folder" "${drive_c:?}/$bench"
-  mkdir -p "$drive_c/$folder"
-  cp "$sim" "$(dirname "$sim")/ecuprog-sim-ps.dll" "$drive_c/$folder/"
+  rm -rf "${drive_c:?}/$dir" "${drive_c:?}/$bench"
+  mkdir -p "$drive_c/$dir"
+  cp "$sim" "$(dirname "$sim")/ecuprog-sim-ps.dll" "$drive_c/$dir/"
 
   # The job is run from a new prompt, which takes ECUPROG_SIM_BENCH from
   # the user's settings only.
@@ -87,13 +90,13 @@ for source in readme kit; do
   # leaves the tool no server to start.
   wine_run reg query "$server_key" /ve | grep -qiF "C:\\$folder\\ecuprog-sim.exe" ||
     fail "$source: the registration does not name C:\\$folder"
-  mv "$drive_c/$folder" "$drive_c/$folder.moved"
+  mv "$drive_c/$dir" "$drive_c/$dir.moved"
   bash "$here/expect_run.sh" --exit 1 \
     --starts "ecuprog " --starts "Ready to program " \
     --line "ERROR COMMUNICATING WITH SERVER" \
     --line "Press space to exit" \
     -- "$ecuprog"
-  mv "$drive_c/$folder.moved" "$drive_c/$folder"
+  mv "$drive_c/$dir.moved" "$drive_c/$dir"
 
   bash "$here/expect_run.sh" --exit 0 --input $'4711\n' \
     --starts "ecuprog " --starts "Ready to program " \
@@ -122,6 +125,6 @@ for source in readme kit; do
     --line "ERROR COMMUNICATING WITH SERVER" \
     --line "Press space to exit" \
     -- "$ecuprog"
-  rm -rf "${drive_c:?}/$folder" "${drive_c:?}/$bench"
+  rm -rf "${drive_c:?}/$dir" "${drive_c:?}/$bench"
 done
 echo "ok: the README's and the kit's rehearsal steps register, run a job, and are undone"

@@ -1,17 +1,18 @@
 #!/usr/bin/env bash
 # The same source builds the same release kit: two copies of the source
-# files (tracked and new, as in the working tree), in folders of different names, built one
-# after the other with the release preset, under different umasks, without
-# ccache (a cached object would hide a path or a time in it), then packed;
-# ecuprog.exe and the kit's zip must be byte-identical. Only the program
-# is built, to keep the test to a few minutes.
+# files (tracked and new, as in the working tree), in folders of different
+# names, built one after the other with the release presets of both
+# bitnesses, under different umasks, without ccache (a cached object would
+# hide a path or a time in it), then packed; both ecuprog.exe and the kit's
+# zip must be byte-identical. Only the programs are built, to keep the test
+# to a few minutes; Crypto++ comes from its cache (the Windows builds made
+# it).
 #
-#   reproducible_test.sh SOURCE_DIR HOST_TOOLS_DIR CRYPTOPP_ROOT WORK_DIR
+#   reproducible_test.sh SOURCE_DIR HOST_TOOLS_DIR WORK_DIR
 set -euo pipefail
 source_dir=$1
 host_tools=$2
-cryptopp=$3
-work=$4
+work=$3
 
 unset CMAKE_C_COMPILER_LAUNCHER CMAKE_CXX_COMPILER_LAUNCHER
 export CCACHE_DISABLE=1
@@ -34,22 +35,26 @@ for copy in a "second copy, in a longer folder name"; do
   (
     [[ "$copy" == a ]] && umask 022 || umask 077
     cd "$tree"
-    cmake --preset windows-release -DECUPROG_CRYPTOPP_ROOT="$cryptopp" \
-      -DECUPROG_HOST_TOOLS_DIR="$host_tools" \
-      -DCMAKE_C_COMPILER_LAUNCHER= -DCMAKE_CXX_COMPILER_LAUNCHER= >build.log 2>&1 &&
-      cmake --build --preset windows-release -j"${JOBS:-2}" --target ecuprog \
-        >>build.log 2>&1 &&
-      bash scripts/windows-kit.sh build/windows-release out test-revision >>build.log 2>&1
+    for preset in windows-release windows-x86-release; do
+      cmake --preset $preset -DECUPROG_HOST_TOOLS_DIR="$host_tools" \
+        -DCMAKE_C_COMPILER_LAUNCHER= -DCMAKE_CXX_COMPILER_LAUNCHER= >>build.log 2>&1 &&
+        cmake --build --preset $preset -j"${JOBS:-2}" --target ecuprog \
+          >>build.log 2>&1 || exit 1
+    done
+    bash scripts/windows-kit.sh build/windows-release build/windows-x86-release \
+      out test-revision >>build.log 2>&1
   ) || { tail -n 30 "$tree/build.log"; echo "FAILED: the build in $tree"; exit 1; }
-  kit=$(find "$tree/out" -maxdepth 1 -name '*-windows-x86_64.zip' -print -quit)
-  sum="$(cd "$tree/out" && sha256sum "$(basename "${kit%.zip}")/ecuprog.exe" "$(basename "$kit")")"
+  kit=$(find "$tree/out" -maxdepth 1 -name '*-windows.zip' ! -name '*-rehearsal-*' -print -quit)
+  [[ -n "$kit" ]] || { tail -n 30 "$tree/build.log"; echo "FAILED: no kit in $tree/out"; exit 1; }
+  folder=$(basename "${kit%.zip}")
+  sum="$(cd "$tree/out" && sha256sum "$folder/x86/ecuprog.exe" "$folder/x64/ecuprog.exe" "$(basename "$kit")")"
   echo "$copy: built in $((SECONDS - start)) s"
   echo "$sum"
   sums+=("$sum")
 done
 # What a workshop unpacks: the entries in their order, and sums that hold.
 entries=$(unzip -Z1 "$kit" | tr '\n' ' ')
-[[ "$entries" == "ecuprog.exe RELEASE.txt MESSAGES.txt SHA256SUMS " ]] ||
+[[ "$entries" == "x86/ecuprog.exe x64/ecuprog.exe RELEASE.txt MESSAGES.txt SHA256SUMS " ]] ||
   { echo "FAILED: the kit holds $entries"; exit 1; }
 (cd "${kit%.zip}" && sha256sum --quiet -c SHA256SUMS) ||
   { echo "FAILED: the kit's SHA256SUMS"; exit 1; }
@@ -57,4 +62,10 @@ if [[ "${sums[0]}" != "${sums[1]}" ]]; then
   echo "FAILED: the two builds differ"
   exit 1
 fi
-echo "ok: both builds gave the same ecuprog.exe and kit"
+# RELEASE.txt names both programs with the sums they have.
+notes="${kit%.zip}/RELEASE.txt"
+for bits in x86 x64; do
+  expected="Program for a $([[ $bits == x86 ]] && echo 32 || echo 64)-bit programming server: $bits\\ecuprog.exe, SHA-256 $(sha256sum "${kit%.zip}/$bits/ecuprog.exe" | cut -d' ' -f1)"
+  grep -qxF "$expected" "$notes" || { cat "$notes"; echo "FAILED: RELEASE.txt does not say: $expected"; exit 1; }
+done
+echo "ok: both builds gave the same x86 and x64 ecuprog.exe and kit"
