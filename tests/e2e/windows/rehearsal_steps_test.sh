@@ -88,7 +88,11 @@ for source in readme kit; do
   cp "$drive_c/$bench/w3-bay1-code.bin" "$work/code-before.bin"
   # The registration names the program in the folder: moved away, it
   # leaves the tool no server to start.
-  wine_run reg query "$server_key" /ve | grep -qiF "C:\\$folder\\ecuprog-sim.exe" ||
+  # A 32-bit simulator registers in the 32-bit view, a 64-bit one in the
+  # 64-bit view: either names it.
+  { wine_run reg query "$server_key" /ve /reg:32 2>/dev/null || true
+    wine_run reg query "$server_key" /ve /reg:64 2>/dev/null || true; } |
+    grep -qiF "C:\\$folder\\ecuprog-sim.exe" ||
     fail "$source: the registration does not name C:\\$folder"
   mv "$drive_c/$dir" "$drive_c/$dir.moved"
   bash "$here/expect_run.sh" --exit 1 \
