@@ -13,44 +13,9 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 [[ $# -eq 7 ]] || { echo "usage: com_job_test.sh ECUPROG SIM FLASH_CHECK FIRMWARE_CHECKER CODE PROFILE WORK" >&2; exit 2; }
 ecuprog=$1 sim=$2 flash_check=$3 checker=$4 code=$5 profile=$6 work=$7
-# server_running: this build's simulator only, whatever else runs here.
+# server_running, expect_no_server, expect_programmed: this build's
+# simulator only, whatever else runs here.
 source "$here/sim_processes.sh"
-
-# Wine shows the host's root as drive Z:.
-windows_path() { printf 'Z:%s' "$(cd "$(dirname "$1")" && pwd)/$(basename "$1")" | tr / '\\'; }
-wine_run() { bash "$here/wine.sh" "$@"; }
-fail() { echo "FAILED: $*"; exit 1; }
-
-# The server ends by itself once the program has let go of it.
-expect_no_server() {
-  for _ in $(seq 50); do
-    server_running "$sim" || return 0
-    sleep 0.1
-  done
-  fail "the simulator still runs after the job"
-}
-
-# A whole job on $bench choosing 4711, its output the lines given as
-# arguments and then the rest of a successful job; the unit's flash then
-# holds what the program carries, stamped within the run.
-expect_programmed() {
-  local before after
-  before=$(date +%s)
-  bash "$here/expect_run.sh" --exit 0 --input $'4711\n' "$@" \
-    --match "Code flash program \.\.\. complete \([0-9.]+secs\)" \
-    --match "Store flash erase \.\.\. (erasing \.\.\. )?complete \([0-9.]+secs\)" \
-    --match "Store flash program \.\.\. complete \([0-9.]+secs\)" \
-    --line "Reset request ... accepted" \
-    --line "PROGRAMMING SUCCESSFUL" \
-    --line "Press space to exit" \
-    -- "$ecuprog"
-  after=$(date +%s)
-  expect_no_server
-  wine_run "$flash_check" "$(windows_path "$code")" "$(windows_path "$profile")" \
-    "$(windows_path "$bench/w3-bay1-code.bin")" \
-    "$(windows_path "$bench/w3-bay1-store.bin")" "$before" "$after" ||
-    fail "the unit's flash is not as programmed"
-}
 
 rm -rf "$work"
 mkdir -p "$work"
@@ -86,7 +51,7 @@ wine_run "$sim" --make-bench "$(windows_path "$bench")" --instant ||
   fail "no bench"
 export ECUPROG_SIM_BENCH
 ECUPROG_SIM_BENCH=$(windows_path "$bench")
-expect_programmed "${listing[@]}"
+expect_programmed "$ecuprog" "$sim" "$bench" "${listing[@]}"
 
 echo "--- the server ending in the middle of programming the code flash"
 bench="$work/bench-exit"
@@ -106,12 +71,12 @@ bash "$here/expect_run.sh" --exit 1 --input $'4711\n' "${listing[@]}" \
   -- "$ecuprog"
 cmp -s "$bench/w3-bay1-store.bin" "$work/store-before.bin" ||
   fail "the store flash was touched"
-expect_no_server
+expect_no_server "$sim" 50
 
 echo "--- the same job again: the unit waits in its boot code for new code"
 replace_in "$bench/bench.json" "$fault" "$no_faults"
 grep -q '"during"' "$bench/bench.json" && fail "the fault was not taken out"
-expect_programmed "${listing[@]/ CodeV1.462.7/}"
+expect_programmed "$ecuprog" "$sim" "$bench" "${listing[@]/ CodeV1.462.7/}"
 # The units' lines (the first 16 arguments of the listing) with the new
 # release, and no unit chosen.
 units=("${listing[@]:0:16}")

@@ -24,3 +24,28 @@ expect_no_server() {
   done
   fail "the simulator still runs after the job"
 }
+
+# expect_programmed TOOL SIM BENCH [EXPECT_RUN_ARGS...]: a whole job by TOOL
+# choosing 4711, its output the lines given and then the rest of a
+# successful job from "Code flash program" on; SIM's server then ends, and
+# W3#4711's flash on BENCH holds the caller's $code and $profile, stamped
+# within the run (checked by the caller's $flash_check).
+expect_programmed() {
+  local tool=$1 server=$2 bench=$3 before after
+  shift 3
+  before=$(date +%s)
+  bash "$here/expect_run.sh" --exit 0 --input $'4711\n' "$@" \
+    --match "Code flash program \.\.\. complete \([0-9.]+secs\)" \
+    --match "Store flash erase \.\.\. (erasing \.\.\. )?complete \([0-9.]+secs\)" \
+    --match "Store flash program \.\.\. complete \([0-9.]+secs\)" \
+    --line "Reset request ... accepted" \
+    --line "PROGRAMMING SUCCESSFUL" \
+    --line "Press space to exit" \
+    -- "$tool"
+  after=$(date +%s)
+  expect_no_server "$server" 50
+  wine_run "$flash_check" "$(windows_path "$code")" "$(windows_path "$profile")" \
+    "$(windows_path "$bench/w3-bay1-code.bin")" \
+    "$(windows_path "$bench/w3-bay1-store.bin")" "$before" "$after" ||
+    fail "the unit's flash is not as programmed"
+}
