@@ -19,7 +19,7 @@
 #include "bench/floor.h"
 #include "bench/job_bench.h"
 #include "blocks/block_crc.h"
-#include "driver/console.h"
+#include "report/console.h"
 #include "sim/temp_folder.h"
 
 namespace {

@@ -8,11 +8,11 @@
 
 #include "bench/bench_failure.h"
 #include "bench/floor.h"
-#include "driver/console.h"
-#include "driver/memory_console.h"
 #include "platform/windows_api.h"
 #include "programming/acquire_interfaces.h"
 #include "programming/flash_region.h"
+#include "report/console.h"
+#include "report/memory_console.h"
 #include "server/com_ref.h"
 #include "server/select_device.h"
 #include "server/select_identity.h"

@@ -9,7 +9,7 @@
 
 #include "blocks/block_crc.h"
 #include "blocks/image_resource.h"
-#include "driver/stop_run.h"
+#include "report/stop_run.h"
 
 namespace {
 

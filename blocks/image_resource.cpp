@@ -1,7 +1,7 @@
 #include "blocks/image_resource.h"
 
-#include "driver/stop_run.h"
 #include "platform/windows_api.h"
+#include "report/stop_run.h"
 
 ImageResource LoadImageResource(int id, const ImageResourceMessages& messages) {
   // A null module is the file the process was started from.

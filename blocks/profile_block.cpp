@@ -2,8 +2,8 @@
 
 #include "blocks/block_crc.h"
 #include "blocks/image_resource.h"
-#include "driver/console.h"
-#include "driver/stop_run.h"
+#include "report/console.h"
+#include "report/stop_run.h"
 
 ProfileBlock LoadProfileBlock(const BlockHeader& codeHeader) {
   ImageResource resource = LoadImageResource(

@@ -2,8 +2,8 @@
 
 #include "blocks/block_crc.h"
 #include "blocks/block_header.h"
-#include "driver/stop_run.h"
 #include "platform/system_clock.h"
+#include "report/stop_run.h"
 
 void RestampCodeImageAt(uint8_t* image, uint32_t length, uint32_t programTime) {
   // The time goes in first so that the new checksum covers it.

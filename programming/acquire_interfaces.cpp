@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "driver/stop_run.h"
+#include "report/stop_run.h"
 
 void AcquireDeviceInterfaces(ProgrammingServer* server,
                              const DeviceRecord& unit, USHORT identityId,

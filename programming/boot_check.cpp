@@ -1,6 +1,6 @@
 #include "programming/boot_check.h"
 
-#include "driver/stop_run.h"
+#include "report/stop_run.h"
 
 void CheckBootCode(const DeviceRecord& unit, const BlockHeader& codeHeader) {
   uint16_t unitBranch = unit.bootBranch();

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "driver/console.h"
-#include "driver/stop_run.h"
+#include "report/console.h"
+#include "report/stop_run.h"
 #include "server/com_ref.h"
 
 namespace {

@@ -1,7 +1,7 @@
 #include "programming/program_unit.h"
 
-#include "driver/console.h"
-#include "driver/stop_run.h"
+#include "report/console.h"
+#include "report/stop_run.h"
 
 namespace {
 

@@ -11,16 +11,24 @@
 set -euo pipefail
 
 what=${1:-test}
+# Every package the build and the tests use is named here: the install takes
+# no recommended packages (a desktop's worth of fonts, graphics drivers and
+# sound libraries that Wine's packages recommend and nothing here runs).
 run_packages=(
-  build-essential cmake pkg-config
+  build-essential cmake pkg-config procps
   libcrypto++-dev
   capnproto libcapnp-dev
   nlohmann-json3-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
 )
 test_packages=(
-  g++-mingw-w64-x86-64 g++-mingw-w64-i686 mingw-w64-tools wine64
-  dpkg-dev zip unzip
+  # The Windows programs: the cross compilers, widl for the proxy DLL, and
+  # Wine with its launcher (`wine`, only recommended by wine64).
+  g++-mingw-w64-x86-64 g++-mingw-w64-i686 mingw-w64-tools wine wine64
+  # The Debian package (cpack's dependency scan runs dpkg-shlibdeps and
+  # file) and the Windows release kit (git names the commit, zip packs it).
+  dpkg-dev file git zip unzip
+  # The fuzzers and the sanitizers' symbolizer.
   clang libclang-rt-14-dev llvm
 )
 
@@ -42,7 +50,7 @@ if [ "$what" = test ] && ! dpkg --print-foreign-architectures | grep -qx i386; t
   $sudo dpkg --add-architecture i386
 fi
 update
-$sudo apt-get install -y "${packages[@]}"
+$sudo apt-get install -y --no-install-recommends "${packages[@]}"
 
 if [ "$what" != test ]; then exit 0; fi
 bash "$(dirname "$0")/install-wine32.sh"

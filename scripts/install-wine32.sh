@@ -28,7 +28,7 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
   $sudo apt-get update || log "warning: apt-get update reported errors"
 fi
 if ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q 'ok installed'; then
-  if ! $sudo apt-get install -y wine32; then
+  if ! $sudo apt-get install -y --no-install-recommends wine32; then
     # The 32-bit and 64-bit copies of a shared library must be the same
     # version. When one architecture's index of an update archive is
     # missing (an archive mid-sync), the release's own archive still has
@@ -37,7 +37,7 @@ if ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q 'ok installe
     log "retrying with the pairs from $codename's own archive"
     printf 'Package: *\nPin: release n=%s,l=Debian\nPin-Priority: 1001\n' \
       "$codename" | $sudo tee "$pin" >/dev/null
-    $sudo apt-get install -y --allow-downgrades wine32
+    $sudo apt-get install -y --no-install-recommends --allow-downgrades wine32
     rc=$?
     $sudo rm -f "$pin"
     [ $rc -eq 0 ] || finish "refused: Debian's wine32 (i386) cannot be installed here"
@@ -56,7 +56,7 @@ log "$loader does not run here: $("$loader" --version 2>&1 | head -n 1)"
 # run them, registered through binfmt_misc.
 qemu=/usr/bin/qemu-i386-static
 if [ ! -x "$qemu" ]; then
-  $sudo apt-get install -y qemu-user-static ||
+  $sudo apt-get install -y --no-install-recommends qemu-user-static ||
     finish "refused: the kernel runs no 32-bit programs and qemu-user-static cannot be installed"
 fi
 binfmt=/proc/sys/fs/binfmt_misc

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "driver/stop_run.h"
+#include "report/stop_run.h"
 
 namespace {
 

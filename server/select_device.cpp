@@ -3,8 +3,8 @@
 #include <cstring>
 #include <vector>
 
-#include "driver/console.h"
-#include "driver/stop_run.h"
+#include "report/console.h"
+#include "report/stop_run.h"
 #include "server/array_response.h"
 #include "server/com_ref.h"
 

@@ -1,7 +1,7 @@
 #include "server/select_identity.h"
 
-#include "driver/console.h"
-#include "driver/stop_run.h"
+#include "report/console.h"
+#include "report/stop_run.h"
 #include "server/array_response.h"
 #include "server/com_ref.h"
 

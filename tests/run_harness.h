@@ -7,7 +7,7 @@
 #include <functional>
 #include <string>
 
-#include "driver/memory_console.h"
+#include "report/memory_console.h"
 
 struct RunStopped {
   int exitCode;

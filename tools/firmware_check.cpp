@@ -5,10 +5,10 @@
 
 #include "blocks/block_crc.h"
 #include "blocks/restamp.h"
-#include "driver/console.h"
-#include "driver/memory_console.h"
-#include "driver/stop_run.h"
 #include "platform/posix/resource_table.h"
+#include "report/console.h"
+#include "report/memory_console.h"
+#include "report/stop_run.h"
 
 namespace {
 

@@ -1,4 +1,9 @@
 // The client's stand-ins for a local server's objects.
+//
+// The interfaces that cross are the programming server's, so their proxies
+// are defined beside their declarations (server/posix), as on Windows the
+// proxy DLL built from the interfaces' IDL is what marshals them; the
+// platform's activation calls them.
 #ifndef ECUPROG_PLATFORM_POSIX_INTERFACE_PROXIES_H
 #define ECUPROG_PLATFORM_POSIX_INTERFACE_PROXIES_H
 

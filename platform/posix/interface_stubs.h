@@ -1,4 +1,7 @@
 // The server's side of calls from a client process: its objects, served.
+//
+// Defined beside the server interfaces' declarations (server/posix), which
+// are not the platform's to know; the platform's local server calls them.
 #ifndef ECUPROG_PLATFORM_POSIX_INTERFACE_STUBS_H
 #define ECUPROG_PLATFORM_POSIX_INTERFACE_STUBS_H
 

@@ -57,7 +57,7 @@ std::set<std::string> MessagesIn(const std::string& code) {
 std::set<std::string> ToolMessages() {
   std::set<std::string> found;
   for (const char* folder :
-       {"driver", "blocks", "server", "programming", "platform"}) {
+       {"driver", "report", "blocks", "server", "programming", "platform"}) {
     for (const auto& entry :
          fs::recursive_directory_iterator(fs::path(kSource) / folder)) {
       std::string extension = entry.path().extension().string();

@@ -1,4 +1,4 @@
-#include "driver/console.h"
+#include "report/console.h"
 
 #include <cstdarg>
 #include <cstdio>

@@ -1,6 +1,6 @@
 // The end of every run: faults and success alike.
-#ifndef ECUPROG_DRIVER_STOP_RUN_H
-#define ECUPROG_DRIVER_STOP_RUN_H
+#ifndef ECUPROG_REPORT_STOP_RUN_H
+#define ECUPROG_REPORT_STOP_RUN_H
 
 #include "platform/windows_api.h"
 
@@ -25,4 +25,4 @@ void StopRunWhenMemoryRunsOut();
 using RunExit = void (*)(int exitCode, const char* message);
 void SetRunExit(RunExit exit);
 
-#endif  // ECUPROG_DRIVER_STOP_RUN_H
+#endif  // ECUPROG_REPORT_STOP_RUN_H

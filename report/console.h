@@ -4,8 +4,8 @@
 // or PrintWide (wide, UTF-16 texts such as server strings). A progress
 // prefix that a result word completes later is written with Print and then
 // FlushOutput, so the operator sees it while the step runs.
-#ifndef ECUPROG_DRIVER_CONSOLE_H
-#define ECUPROG_DRIVER_CONSOLE_H
+#ifndef ECUPROG_REPORT_CONSOLE_H
+#define ECUPROG_REPORT_CONSOLE_H
 
 #include <cstdint>
 
@@ -43,4 +43,4 @@ void WaitForSpace();
 /// nullptr goes back to the system console.
 void SetConsole(Console* console);
 
-#endif  // ECUPROG_DRIVER_CONSOLE_H
+#endif  // ECUPROG_REPORT_CONSOLE_H

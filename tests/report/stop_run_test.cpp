@@ -1,4 +1,4 @@
-#include "driver/stop_run.h"
+#include "report/stop_run.h"
 
 #include <gtest/gtest.h>
 

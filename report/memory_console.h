@@ -1,8 +1,8 @@
 // A console held in memory: what the run writes is kept as UTF-8, standard
 // input and the keyboard are scripted. Used by tests, the firmware checker
 // and the fuzzers.
-#ifndef ECUPROG_DRIVER_MEMORY_CONSOLE_H
-#define ECUPROG_DRIVER_MEMORY_CONSOLE_H
+#ifndef ECUPROG_REPORT_MEMORY_CONSOLE_H
+#define ECUPROG_REPORT_MEMORY_CONSOLE_H
 
 #include <string>
 #include <vector>
@@ -38,4 +38,4 @@ class MemoryConsole : public Console {
   std::vector<size_t> flushedAt_;
 };
 
-#endif  // ECUPROG_DRIVER_MEMORY_CONSOLE_H
+#endif  // ECUPROG_REPORT_MEMORY_CONSOLE_H

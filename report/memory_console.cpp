@@ -1,4 +1,4 @@
-#include "driver/memory_console.h"
+#include "report/memory_console.h"
 
 #include <cstdio>
 

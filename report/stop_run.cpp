@@ -1,9 +1,9 @@
-#include "driver/stop_run.h"
+#include "report/stop_run.h"
 
 #include <cstdlib>
 #include <new>
 
-#include "driver/console.h"
+#include "report/console.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
-#include "driver/console.h"
+#include "report/console.h"
 
 #include <gtest/gtest.h>
 
-#include "driver/memory_console.h"
+#include "report/memory_console.h"
 
 namespace {
 
