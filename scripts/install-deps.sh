@@ -30,6 +30,8 @@ test_packages=(
   dpkg-dev file git zip unzip
   # The fuzzers and the sanitizers' symbolizer.
   clang libclang-rt-14-dev llvm
+  # The compiler cache of scripts/test-all.sh's builds.
+  ccache
 )
 
 packages=("${run_packages[@]}")

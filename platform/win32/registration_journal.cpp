@@ -94,10 +94,10 @@ void Drop(HKEY journal, const std::wstring& name) {
 
 // The journal's subkeys are numbered in the order they are made, four
 // digits, so that they list in that order.
-std::wstring NextEntryName(HKEY journal) {
+std::wstring NextEntryName(const std::vector<Entry>& entries) {
   unsigned long next = 1;
-  for (const std::wstring& name : SubkeyNames(journal)) {
-    next = std::max(next, std::wcstoul(name.c_str(), nullptr, 10) + 1);
+  for (const Entry& entry : entries) {
+    next = std::max(next, std::wcstoul(entry.name.c_str(), nullptr, 10) + 1);
   }
   std::wstring digits = std::to_wstring(next);
   return std::wstring(digits.size() < 4 ? 4 - digits.size() : 0, L'0') + digits;
@@ -151,8 +151,11 @@ void Settle(HKEY classes, HKEY record, const std::wstring& path) {
 
 // The journal entry of `path`, made and settled, for each key on the way
 // down to it: keys above it that exist get none, since nothing in them
-// changes. Returns the entry of `path` itself.
-RegistryKey PrepareKey(HKEY classes, HKEY journal, const std::wstring& path) {
+// changes. Returns the entry of `path` itself. `entries` is the journal's
+// list, kept as the journal changes: reading it again for every key on the
+// way is most of what a registration would ask of the registry.
+RegistryKey PrepareKey(HKEY classes, HKEY journal, const std::wstring& path,
+                       std::vector<Entry>* entries) {
   size_t end = 0;
   for (;;) {
     end = path.find(L'\\', end + 1);
@@ -160,7 +163,7 @@ RegistryKey PrepareKey(HKEY classes, HKEY journal, const std::wstring& path) {
     const bool target = end == std::wstring::npos;
     const bool exists = static_cast<bool>(OpenKey(classes, prefix));
     std::wstring name;
-    for (const Entry& entry : Entries(journal)) {
+    for (const Entry& entry : *entries) {
       if (SameKey(entry.key, prefix)) name = entry.name;
     }
     RegistryKey record;
@@ -169,10 +172,16 @@ RegistryKey PrepareKey(HKEY classes, HKEY journal, const std::wstring& path) {
     if (record && !exists && HasValue(record.get(), kState)) {
       record = RegistryKey();
       Drop(journal, name);
+      entries->erase(std::find_if(
+          entries->begin(), entries->end(),
+          [&name](const Entry& entry) { return entry.name == name; }));
     }
     if (!record && (target || !exists)) {
-      record = CreateKey(journal, NextEntryName(journal));
+      const std::wstring made = NextEntryName(*entries);
+      record = CreateKey(journal, made);
+      entries->push_back(Entry{made, L""});
       WriteValue(record.get(), kKeyPath, TextValue(prefix));
+      entries->back().key = prefix;
     }
     if (record) Settle(classes, record.get(), prefix);
     if (target) return record;
@@ -330,8 +339,10 @@ HRESULT ApplyRegistration(HKEY classes,
   try {
     // The journal is there before anything else changes.
     const RegistryKey journal = Subkey(classes, JournalName());
+    std::vector<Entry> entries = Entries(journal.get());
     for (const RegistrationValue& value : values) {
-      const RegistryKey record = PrepareKey(classes, journal.get(), value.key);
+      const RegistryKey record =
+          PrepareKey(classes, journal.get(), value.key, &entries);
       SetOwnValue(classes, record.get(), value);
     }
     return S_OK;

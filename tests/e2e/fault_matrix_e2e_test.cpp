@@ -118,7 +118,7 @@ TEST_P(FaultMatrix, EveryCallOfAJobMayFail) {
     job.terminal = false;
     job.pipeInput = true;
     job.input = "4711\n";
-    job.timeoutSeconds = 15;
+    job.timeoutSeconds = 60;
     ProcessResult result = RunProcess(job);
     ASSERT_FALSE(result.timedOut) << result.output;
     EXPECT_EQ(result.exitCode, 1) << result.output;

@@ -21,7 +21,7 @@ class FinalWaitEndToEnd : public testing::Test {
     setup.environment = {{"ECUPROG_COM_REGISTRY", folder_.path()}};
     // Long enough for the terminal to be raw when the key comes.
     setup.steps = {{"Press space to exit", keys, 0.3}};
-    setup.timeoutSeconds = 10;
+    setup.timeoutSeconds = 30;
     return setup;
   }
   TempFolder folder_;

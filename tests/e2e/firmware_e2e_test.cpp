@@ -79,7 +79,7 @@ TEST_F(FirmwareEndToEnd, TerminalClosedDuringFinalWaitEndsTheRun) {
   ProcessSetup setup = Tool(ECUPROG_PATH);
   setup.steps = {{"Press space to exit", "x"}};
   setup.hangUpAfterSteps = true;
-  setup.timeoutSeconds = 10;
+  setup.timeoutSeconds = 30;
   ProcessResult result = RunProcess(setup);
   EXPECT_FALSE(result.timedOut);
 }

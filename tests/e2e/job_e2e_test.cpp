@@ -49,8 +49,7 @@ TEST_F(JobEndToEnd, ProgramsTheReadyUnit) {
         << output;
   }
 
-  ExpectRestampedImage(ReadFile(bench_ + "/w3-bay1-code.bin"), before,
-                       after);
+  ExpectRestampedImage(ReadFile(bench_ + "/w3-bay1-code.bin"), before, after);
   ExpectProfile(ReadFile(bench_ + "/w3-bay1-store.bin"));
 
   // The unit now reports the release it was given.

@@ -39,7 +39,7 @@ TEST(MemoryEndToEnd, EveryShortageStopsTheRunWithItsMessage) {
     setup.environment = {{"ECUPROG_COM_REGISTRY", folder.path()}};
     setup.terminal = false;
     setup.addressSpaceLimit = limit;
-    setup.timeoutSeconds = 10;
+    setup.timeoutSeconds = 30;
     ProcessResult result = RunProcess(setup);
     SCOPED_TRACE(std::to_string(limit / 1024) + " KiB");
     ASSERT_FALSE(result.timedOut);
@@ -86,7 +86,7 @@ TEST(MemoryEndToEnd, AShortageWhileTheServerStartsIsOutOfMemory) {
     setup.pipeInput = true;
     setup.input = "0\n";
     setup.addressSpaceLimit = limit;
-    setup.timeoutSeconds = 10;
+    setup.timeoutSeconds = 30;
     return RunProcess(setup);
   };
   const auto listed = [](const ProcessResult& result) {

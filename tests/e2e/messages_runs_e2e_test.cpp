@@ -258,7 +258,7 @@ ProcessSetup JobSetup(
   job.terminal = false;
   job.pipeInput = true;
   job.input = serial + "\n";
-  job.timeoutSeconds = 20;
+  job.timeoutSeconds = 60;
   return job;
 }
 

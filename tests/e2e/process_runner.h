@@ -38,7 +38,7 @@ struct ProcessSetup {
   std::vector<TerminalStep> steps;
   /// After the last step: close the terminal (the operator's window goes).
   bool hangUpAfterSteps = false;
-  double timeoutSeconds = 20;
+  double timeoutSeconds = 60;
   /// The program's address space limit in bytes (RLIMIT_AS); 0: none.
   size_t addressSpaceLimit = 0;
 };

@@ -185,7 +185,7 @@ TEST(ReadmeRehearsal, RunsAsWritten) {
     }
   }
   setup.steps.emplace_back(kPromptEnd, "exit\n");
-  setup.timeoutSeconds = 90;
+  setup.timeoutSeconds = 180;
   ProcessResult result = RunProcess(setup);
   const std::string output = WithoutCarriageReturns(result.output);
   ASSERT_FALSE(result.timedOut) << output;

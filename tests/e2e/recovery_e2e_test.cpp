@@ -118,7 +118,7 @@ class Recovery : public testing::TestWithParam<Cut> {
     setup.steps = {{"you wish to program : ", "4711\n"},
                    {"Press space to exit", " "}};
     setup.steps[0].action = [this](int pid) { servers_ = ChildrenOf(pid); };
-    setup.timeoutSeconds = 15;
+    setup.timeoutSeconds = 60;
     return setup;
   }
 

@@ -117,7 +117,7 @@ for pid in $(pgrep -f 'ecuprog-sim\.exe"? [-/]Embedding' || true); do
     kill "$pid" 2>/dev/null || true
   fi
 done
-expect_no_server "$sim" 50
+expect_no_server "$sim" 300
 cmp -s "$bench/w3-bay1-store.bin" "$work/store-before.bin" || fail "the store flash was touched"
 programmed "$kit/$server_bits/ecuprog.exe"
 echo "ok: the $tool_bits tool stopped before the units, the $server_bits tool then programmed the unit"

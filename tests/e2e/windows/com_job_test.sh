@@ -71,7 +71,7 @@ bash "$here/expect_run.sh" --exit 1 --input $'4711\n' "${listing[@]}" \
   -- "$ecuprog"
 cmp -s "$bench/w3-bay1-store.bin" "$work/store-before.bin" ||
   fail "the store flash was touched"
-expect_no_server "$sim" 50
+expect_no_server "$sim" 300
 
 echo "--- the same job again: the unit waits in its boot code for new code"
 replace_in "$bench/bench.json" "$fault" "$no_faults"

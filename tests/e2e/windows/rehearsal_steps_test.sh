@@ -56,7 +56,7 @@ folder_of() { sed -n 's/^cd \/d C:\\\(.*\)$/\1/p' "$1" | head -n 1; }
 bench_of() { sed -n 's/^setx ECUPROG_SIM_BENCH C:\\\(.*\)$/\1/p' "$1" | head -n 1; }
 
 simulator_gone() {
-  for _ in $(seq 50); do
+  for _ in $(seq 300); do
     pgrep -af 'ecuprog-sim\.exe"? [-/]Embedding' | grep -qiF "$1" || return 0
     sleep 0.1
   done

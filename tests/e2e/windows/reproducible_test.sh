@@ -1,18 +1,21 @@
 #!/usr/bin/env bash
-# The same source builds the same release kit: two copies of the source
-# files (tracked and new, as in the working tree), in folders of different
-# names, built one after the other with the release presets of both
-# bitnesses, under different umasks, without ccache (a cached object would
-# hide a path or a time in it), then packed; both ecuprog.exe and the kit's
-# zip must be byte-identical. Only the programs are built, to keep the test
-# to a few minutes; Crypto++ comes from its cache (the Windows builds made
-# it).
+# The same source builds the same release kit: the kit packed from the
+# suite's own builds (X64_BUILD, X86_BUILD) and the kit of a copy of the
+# source files (tracked and new, as in the working tree), in a folder of
+# another name, built with the release presets of both bitnesses under
+# another umask, without ccache (a cached object would hide a path or a
+# time in it); both ecuprog.exe and the kit's zip must be byte-identical.
+# Without the suite's builds, a first copy of the source is built the same
+# way, in a folder of its own. Only the programs are built, to keep the
+# test to a few minutes; Crypto++ comes from its cache (the Windows builds
+# made it).
 #
-#   reproducible_test.sh SOURCE_DIR HOST_TOOLS_DIR WORK_DIR
+#   reproducible_test.sh SOURCE_DIR HOST_TOOLS_DIR WORK_DIR [X64_BUILD X86_BUILD]
 set -euo pipefail
 source_dir=$1
 host_tools=$2
 work=$3
+suite_builds=("${@:4}")
 
 unset CMAKE_C_COMPILER_LAUNCHER CMAKE_CXX_COMPILER_LAUNCHER
 export CCACHE_DISABLE=1
@@ -22,7 +25,30 @@ export SOURCE_DATE_EPOCH
 rm -rf "$work"
 mkdir -p "$work"
 sums=()
-for copy in a "second copy, in a longer folder name"; do
+# kit_in OUT: the kit packed in OUT; sums_of OUT: its programs' and its sums.
+kit_in() { find "$1" -maxdepth 1 -name '*-windows.zip' ! -name '*-rehearsal-*' -print -quit; }
+sums_of() {
+  local kit folder
+  kit=$(kit_in "$1")
+  [[ -n "$kit" ]] || return 1
+  folder=$(basename "${kit%.zip}")
+  (cd "$1" && sha256sum "$folder/x86/ecuprog.exe" "$folder/x64/ecuprog.exe" "$(basename "$kit")")
+}
+copies=(a "second copy, in a longer folder name")
+if [[ ${#suite_builds[@]} -eq 2 ]]; then
+  # The suite's own trees, as built (test presets, the working tree's
+  # folder and umask).
+  mkdir -p "$work/suite"
+  bash "$source_dir/scripts/windows-kit.sh" "${suite_builds[0]}" "${suite_builds[1]}" \
+    "$work/suite/out" test-revision >"$work/suite/kit.log" 2>&1 &&
+    sum=$(sums_of "$work/suite/out") ||
+    { tail -n 30 "$work/suite/kit.log"; echo "FAILED: no kit from the suite's builds"; exit 1; }
+  echo "the suite's builds:"
+  echo "$sum"
+  sums+=("$sum")
+  copies=("${copies[1]}")
+fi
+for copy in "${copies[@]}"; do
   tree="$work/$copy/ecuprog"
   mkdir -p "$tree"
   # Tracked and new files as they are in the working tree.
@@ -44,13 +70,12 @@ for copy in a "second copy, in a longer folder name"; do
     bash scripts/windows-kit.sh build/windows-release build/windows-x86-release \
       out test-revision >>build.log 2>&1
   ) || { tail -n 30 "$tree/build.log"; echo "FAILED: the build in $tree"; exit 1; }
-  kit=$(find "$tree/out" -maxdepth 1 -name '*-windows.zip' ! -name '*-rehearsal-*' -print -quit)
-  [[ -n "$kit" ]] || { tail -n 30 "$tree/build.log"; echo "FAILED: no kit in $tree/out"; exit 1; }
-  folder=$(basename "${kit%.zip}")
-  sum="$(cd "$tree/out" && sha256sum "$folder/x86/ecuprog.exe" "$folder/x64/ecuprog.exe" "$(basename "$kit")")"
+  sum=$(sums_of "$tree/out") ||
+    { tail -n 30 "$tree/build.log"; echo "FAILED: no kit in $tree/out"; exit 1; }
   echo "$copy: built in $((SECONDS - start)) s"
   echo "$sum"
   sums+=("$sum")
+  kit=$(kit_in "$tree/out")
 done
 # What a workshop unpacks: the entries in their order, and sums that hold.
 entries=$(unzip -Z1 "$kit" | tr '\n' ' ')

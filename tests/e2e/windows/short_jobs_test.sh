@@ -40,8 +40,9 @@ for round in 1 2 3 4; do
     tr -d '\r' <"$work/out" | grep -qF "$message" ||
       { cat "$work/out"; fail "round $round, $bench: not \"$message\""; }
     [[ $code -eq 1 ]] || fail "round $round, $bench: exit code $code"
-    # Gone within a second of the job's end.
-    expect_no_server "$sim" 10 || fail "round $round, $bench"
+    # Gone after the job's end (a tenth of a second or so on a quiet
+    # machine; ten seconds only catch one that stays).
+    expect_no_server "$sim" 100 || fail "round $round, $bench"
   done
 done
 [[ -f "$work/listed/bench.json" && -f "$work/listed/w3-bay1-code.bin" ]] ||

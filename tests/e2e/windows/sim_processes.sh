@@ -43,7 +43,7 @@ expect_programmed() {
     --line "Press space to exit" \
     -- "$tool"
   after=$(date +%s)
-  expect_no_server "$server" 50
+  expect_no_server "$server" 300
   wine_run "$flash_check" "$(windows_path "$code")" "$(windows_path "$profile")" \
     "$(windows_path "$bench/w3-bay1-code.bin")" \
     "$(windows_path "$bench/w3-bay1-store.bin")" "$before" "$after" ||

@@ -29,7 +29,7 @@ ECUPROG_SIM_BENCH=$(windows_path "$bench")
 before=$(date +%s)
 printf '4711\n' | bash "$here/wine.sh" "$ecuprog" >"$work/first.out" 2>&1 &
 first=$!
-for _ in $(seq 300); do
+for _ in $(seq 600); do
   grep -q "Code flash erase" "$work/first.out" && break
   kill -0 "$first" 2>/dev/null || break
   sleep 0.1
@@ -52,7 +52,7 @@ tr -d '\r' <"$work/second.out" | grep -qx "COULD NOT ACQUIRE CODE PROGRAMMING GR
 tr -d '\r' <"$work/first.out" | grep -qx "PROGRAMMING SUCCESSFUL" ||
   { cat "$work/first.out"; fail "the first job did not complete"; }
 [[ $first_exit -eq 0 ]] || fail "the first job exited with $first_exit"
-expect_no_server "$sim" 50
+expect_no_server "$sim" 300
 wine_run "$flash_check" "$(windows_path "$code")" "$(windows_path "$profile")" \
   "$(windows_path "$bench/w3-bay1-code.bin")" \
   "$(windows_path "$bench/w3-bay1-store.bin")" "$before" "$after" ||
