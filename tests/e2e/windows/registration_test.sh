@@ -120,7 +120,7 @@ expect_as_before() {
   done
 }
 register() {
-  wine_run "$sim" --register >/dev/null || fail "the simulator cannot be registered"
+  wine_run "$sim" --register >/dev/null || fail "the simulator cannot be registered (exit $?)"
   wine_run reg query "$classes\\$server\\LocalServer32" /ve | grep -qF 'ecuprog-sim.exe' ||
     fail "the simulator is not the registered server"
   local view dll
@@ -133,7 +133,10 @@ register() {
       grep -qiF "${proxy#CLSID\\}" || fail "the $view interfaces are not marshalled by the simulator's DLL"
   done
 }
-unregister() { wine_run "$sim" --unregister >"$work/unregister.out" || fail "the simulator cannot be unregistered"; }
+unregister() {
+  wine_run "$sim" --unregister >"$work/unregister.out" ||
+    fail "the simulator cannot be unregistered (exit $?)"
+}
 no_notes() { [[ ! -s "$work/unregister.out" ]] || { cat "$work/unregister.out"; fail "unexpected notes"; }; }
 export_classes before
 

@@ -82,13 +82,20 @@ copy_template() {
   mv -T "$partial" "$WINEPREFIX"
 }
 
+# Ends the prefix's wineserver and waits until it has gone: a server still
+# ending must not meet the prefix laid anew.
+stop_server() {
+  "$wineserver" -k >/dev/null 2>&1 || true
+  timeout 60 "$wineserver" -w >/dev/null 2>&1 || true
+}
+
 case "${1:-}" in
   --template)
     make_template
     exit 0
     ;;
   --fresh)
-    "$wineserver" -k >/dev/null 2>&1 || true
+    stop_server
     rm -rf "$WINEPREFIX"
     copy_template
     exit 0
@@ -98,7 +105,7 @@ case "${1:-}" in
     exit 0
     ;;
   --stop)
-    "$wineserver" -k >/dev/null 2>&1 || true
+    stop_server
     exit 0
     ;;
   "")
