@@ -88,9 +88,9 @@ bash "$here/expect_run.sh" --exit 1 --input $'0\n' \
 
 echo "--- unregistered: the device maker's server (not installed) is asked again"
 wine_run "$sim" --unregister || fail "the simulator cannot be unregistered"
-wine_run reg query "$maker_server" /ve | grep -qF 'C:\maker\server.exe' ||
+grep -qF 'C:\maker\server.exe' <<<"$(reg_query "$maker_server" /ve)" ||
   fail "the maker's server was not put back"
-wine_run reg query "$maker_marshalling" /ve | grep -qF "$typelib_marshaller" ||
+grep -qF "$typelib_marshaller" <<<"$(reg_query "$maker_marshalling" /ve)" ||
   fail "the maker's marshalling was not put back"
 bash "$here/expect_run.sh" --exit 1 \
   --starts "ecuprog " \

@@ -22,6 +22,10 @@ sim=$1 bits=$2 work=$3 other_dll=${4:-}
 
 windows_path() { printf 'Z:%s' "$(cd "$(dirname "$1")" && pwd)/$(basename "$1")" | tr / '\\'; }
 wine_run() { bash "$here/wine.sh" "$@"; }
+# reg_query KEY ARGS...: what `reg query` prints, read whole before it is
+# searched (a search that stops at its first match would leave reg.exe
+# writing into a closed pipe, and fail the test now and then).
+reg_query() { wine_run reg query "$@" 2>/dev/null || true; }
 fail() { echo "FAILED: $*"; exit 1; }
 
 rm -rf "$work"
@@ -121,16 +125,16 @@ expect_as_before() {
 }
 register() {
   wine_run "$sim" --register >/dev/null || fail "the simulator cannot be registered (exit $?)"
-  wine_run reg query "$classes\\$server\\LocalServer32" /ve | grep -qF 'ecuprog-sim.exe' ||
+  grep -qF 'ecuprog-sim.exe' <<<"$(reg_query "$classes\\$server\\LocalServer32" /ve)" ||
     fail "the simulator is not the registered server"
   local view dll
   for view in "${views[@]}"; do
     dll=$(windows_path "$work/kit/$view/ecuprog-sim-ps.dll")
     [[ "$view" == "$bits" && -z "$other_bits" ]] && dll=$(windows_path "$(dirname "$sim")/ecuprog-sim-ps.dll")
-    wine_run reg query "$hive\\$(view_path "$view")\\$proxy\\InprocServer32" /ve |
-      tr -d '\r' | grep -qiF "$dll" || fail "the $view marshalling is not $dll"
-    wine_run reg query "$hive\\$(view_path "$view")\\${interfaces[0]}\\ProxyStubClsid32" /ve |
-      grep -qiF "${proxy#CLSID\\}" || fail "the $view interfaces are not marshalled by the simulator's DLL"
+    grep -qiF "$dll" <<<"$(reg_query "$hive\\$(view_path "$view")\\$proxy\\InprocServer32" /ve | tr -d '\r')" ||
+      fail "the $view marshalling is not $dll"
+    grep -qiF "${proxy#CLSID\\}" <<<"$(reg_query "$hive\\$(view_path "$view")\\${interfaces[0]}\\ProxyStubClsid32" /ve)" ||
+      fail "the $view interfaces are not marshalled by the simulator's DLL"
   done
 }
 unregister() {

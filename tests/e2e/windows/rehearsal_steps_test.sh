@@ -57,7 +57,7 @@ bench_of() { sed -n 's/^setx ECUPROG_SIM_BENCH C:\\\(.*\)$/\1/p' "$1" | head -n 
 
 simulator_gone() {
   for _ in $(seq 300); do
-    pgrep -af 'ecuprog-sim\.exe"? [-/]Embedding' | grep -qiF "$1" || return 0
+    grep -qiF "$1" <<<"$(pgrep -af 'ecuprog-sim\.exe"? [-/]Embedding' || true)" || return 0
     sleep 0.1
   done
   fail "the simulator still runs after the job"
@@ -82,7 +82,7 @@ for source in readme kit; do
   # the user's settings only.
   unset ECUPROG_SIM_BENCH
   run_bat "$work/$source-1.bat"
-  wine_run reg query "$env_key" /v ECUPROG_SIM_BENCH | grep -qiF "C:\\$bench" ||
+  grep -qiF "C:\\$bench" <<<"$(reg_query "$env_key" /v ECUPROG_SIM_BENCH)" ||
     fail "$source: ECUPROG_SIM_BENCH was not set"
   [[ -f $drive_c/$bench/bench.json ]] || fail "$source: no bench in C:\\$bench"
   cp "$drive_c/$bench/w3-bay1-code.bin" "$work/code-before.bin"
@@ -90,9 +90,8 @@ for source in readme kit; do
   # leaves the tool no server to start.
   # A 32-bit simulator registers in the 32-bit view, a 64-bit one in the
   # 64-bit view: either names it.
-  { wine_run reg query "$server_key" /ve /reg:32 2>/dev/null || true
-    wine_run reg query "$server_key" /ve /reg:64 2>/dev/null || true; } |
-    grep -qiF "C:\\$folder\\ecuprog-sim.exe" ||
+  grep -qiF "C:\\$folder\\ecuprog-sim.exe" \
+    <<<"$(reg_query "$server_key" /ve /reg:32; reg_query "$server_key" /ve /reg:64)" ||
     fail "$source: the registration does not name C:\\$folder"
   mv "$drive_c/$dir" "$drive_c/$dir.moved"
   bash "$here/expect_run.sh" --exit 1 \

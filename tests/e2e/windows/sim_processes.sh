@@ -5,6 +5,10 @@ here=${here:?}
 # Wine shows the host's root as drive Z:.
 windows_path() { printf 'Z:%s' "$(cd "$(dirname "$1")" && pwd)/$(basename "$1")" | tr / '\\'; }
 wine_run() { bash "$here/wine.sh" "$@"; }
+# reg_query KEY ARGS...: what `reg query` prints, read whole before it is
+# searched (a search that stops at its first match would leave reg.exe
+# writing into a closed pipe, and fail the test now and then).
+reg_query() { wine_run reg query "$@" 2>/dev/null || true; }
 fail() { echo "FAILED: $*"; exit 1; }
 
 # The serving simulators started from SIM's own file (other builds on the
@@ -12,7 +16,7 @@ fail() { echo "FAILED: $*"; exit 1; }
 server_running() {
   local name
   name=$(windows_path "$1")
-  pgrep -af 'ecuprog-sim\.exe"? [-/]Embedding' | grep -qiF "$name"
+  grep -qiF "$name" <<<"$(pgrep -af 'ecuprog-sim\.exe"? [-/]Embedding' || true)"
 }
 
 # expect_no_server SIM TENTHS: the server has ended within TENTHS tenths of
