@@ -31,6 +31,6 @@ phase "fuzzers" bash scripts/fuzz.sh 60
 # The Windows programs, 32-bit and 64-bit, cross-built with MinGW-w64 and
 # run under Wine, alone and in jobs across bitness; they reuse the firmware
 # tools of the Linux build above. Where this machine runs no 32-bit
-# programs, the line saying so comes last.
+# programs, the line saying so comes last of its output.
 phase "Windows (windows-test.sh)" \
   env ECUPROG_HOST_BUILD_DIR=build/default bash scripts/windows-test.sh

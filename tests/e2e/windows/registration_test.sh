@@ -20,13 +20,8 @@ here=$(cd "$(dirname "$0")" && pwd)
 sim=$1 bits=$2 work=$3 other_dll=${4:-}
 [[ "$bits" == x86 || "$bits" == x64 ]] || { echo "registration_test.sh: BITS is x86 or x64" >&2; exit 2; }
 
-windows_path() { printf 'Z:%s' "$(cd "$(dirname "$1")" && pwd)/$(basename "$1")" | tr / '\\'; }
-wine_run() { bash "$here/wine.sh" "$@"; }
-# reg_query KEY ARGS...: what `reg query` prints, read whole before it is
-# searched (a search that stops at its first match would leave reg.exe
-# writing into a closed pipe, and fail the test now and then).
-reg_query() { wine_run reg query "$@" 2>/dev/null || true; }
-fail() { echo "FAILED: $*"; exit 1; }
+# windows_path, wine_run, reg_query, fail.
+source "$here/sim_processes.sh"
 
 rm -rf "$work"
 mkdir -p "$work"
