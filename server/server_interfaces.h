@@ -36,9 +36,8 @@ struct ProgrammingServer : public IUnknown {
   /// (identityGroup, identityId, accessLevel) triples. The tool always
   /// passes 0, 0, 1 as the three trailing arguments.
   virtual HRESULT STDMETHODCALLTYPE GetIdentities(USHORT unitKeyA,
-                                                  USHORT unitKeyB,
-                                                  LONG first, LONG second,
-                                                  LONG third,
+                                                  USHORT unitKeyB, LONG first,
+                                                  LONG second, LONG third,
                                                   SAFEARRAY** identities) = 0;
   virtual HRESULT STDMETHODCALLTYPE Unused6() = 0;
   virtual HRESULT STDMETHODCALLTYPE Unused7() = 0;
@@ -115,18 +114,25 @@ struct ProgrammingInterface : public IUnknown {
                                                  USHORT* status) = 0;
   virtual HRESULT STDMETHODCALLTYPE Unused4() = 0;
   /// 5: 0 when the region is already blank, 17 when an erase has started.
-  virtual HRESULT STDMETHODCALLTYPE StartErase(ULONG startAddress,
-                                               ULONG length,
+  virtual HRESULT STDMETHODCALLTYPE StartErase(ULONG startAddress, ULONG length,
                                                USHORT* status) = 0;
   /// 6: 17 while the erase runs, then 0 or a failure.
   virtual HRESULT STDMETHODCALLTYPE PollErase(USHORT* status) = 0;
   /// 7: writes a byte array of exactly `length` bytes from the address.
   virtual HRESULT STDMETHODCALLTYPE ProgramRegion(ULONG startAddress,
-                                                  ULONG length,
-                                                  SAFEARRAY* data,
+                                                  ULONG length, SAFEARRAY* data,
                                                   USHORT* status) = 0;
   /// 8: asks the unit to reset.
   virtual HRESULT STDMETHODCALLTYPE ResetDevice(USHORT* status) = 0;
+};
+
+/// Answered by the simulated server only, never by a device maker's: a
+/// program that reaches the class through COM asks for it to learn whether
+/// COM started the simulator, whatever the registry seems to say.
+struct SimulatedServer : public IUnknown {
+  /// 3: the full path of the simulator's executable that answers, and
+  /// whether it is a 32-bit or a 64-bit program (32 or 64).
+  virtual HRESULT STDMETHODCALLTYPE GetSimulator(BSTR* path, LONG* bits) = 0;
 };
 
 /// The server's class and the identifiers of its interfaces.
@@ -134,5 +140,6 @@ extern const CLSID CLSID_ProgrammingServer;
 extern const IID IID_ProgrammingServer;
 extern const IID IID_DeviceInterface;
 extern const IID IID_ProgrammingInterface;
+extern const IID IID_SimulatedServer;
 
 #endif  // ECUPROG_SERVER_SERVER_INTERFACES_H

@@ -73,27 +73,28 @@ SimBench MakeDefaultBench(const std::string& folder, BenchTiming timing) {
                          {{2, 12}, std::string("Visitor")}};
 
   SimUnit ready = Unit(kDefaultReadyUnit, 1, "W3", kDefaultReadySerial, 1, 40,
-                       "Engine test cell 1");
+                       "Simulated test cell 1");
   ready.identities = {{1, 7, 1}, {1, 0, 0}, {2, 12, 2}};
   SimulateFlash(ready, timing);
 
-  SimUnit noSerial = Unit("w3-bay2", 2, "W3", 0, 1, 40, "Engine test cell 2");
+  SimUnit noSerial =
+      Unit("w3-bay2", 2, "W3", 0, 1, 40, "Simulated test cell 2");
   noSerial.unitState = 700;
   noSerial.identities = {{1, 0, 0}};
 
-  SimUnit badBoot = Unit("w3-bay3", 3, "W3", 0, 0, 0, "Engine test cell 3");
+  SimUnit badBoot = Unit("w3-bay3", 3, "W3", 0, 0, 0, "Simulated test cell 3");
   badBoot.unitState = 90;
   badBoot.identities = {{1, 0, 0}};
 
   SimUnit blank =
-      Unit("w3-bay4", 4, "W3", 4713, 1, 38, "Engine test cell 4, new board");
+      Unit("w3-bay4", 4, "W3", 4713, 1, 38, "Simulated test cell 4, new board");
   // Not released for programming: its boot code says so while its code
   // flash is blank, where a unit would otherwise wait for new code (1000).
   blank.unitState = 900;
   blank.identities = {{1, 0, 0}, {2, 12, 2}};
   SimulateFlash(blank, timing);
 
-  SimUnit other = Unit("w17-bay5", 5, "W17", 4715, 2, 3, "W17 rig");
+  SimUnit other = Unit("w17-bay5", 5, "W17", 4715, 2, 3, "Simulated W17 rig");
   other.identities = {{1, 0, 0}};
   SimulateFlash(other, timing);
 

@@ -4,6 +4,10 @@
 //   ecuprog-sim --register        make this executable the local server of
 //                                 the programming server's class
 //   ecuprog-sim --unregister      undo --register
+//   ecuprog-sim --check           ask COM what programs of each bitness
+//                                 reach when they create the server's
+//                                 class; 0 only when every one reaches
+//                                 the simulator (changes nothing)
 //   ecuprog-sim --register-marshalling
 //                                 register the marshalling alone, for a
 //                                 server that runs elsewhere (no local
@@ -18,13 +22,16 @@
 // the default bench on first use. On Windows --register also registers the
 // marshalling of the server's interfaces (ecuprog-sim-ps.dll beside it),
 // for the current user only; in a kit that holds both bitnesses (x86\ and
-// x64\) also the other one's DLL, for programs of the other bitness.
+// x64\) also the other one's DLL, for programs of the other bitness. It
+// ends with --check's question and takes the registration back unless
+// every program reaches the simulator.
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/com_registration.h"
 #include "platform/local_server.h"
@@ -32,6 +39,7 @@
 #include "sim/bench_location.h"
 #include "sim/bench_remake.h"
 #include "sim/default_bench.h"
+#include "sim/server_check.h"
 #include "sim/server_host.h"
 #include "sim/sim_server.h"
 
@@ -39,7 +47,7 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: ecuprog-sim -Embedding | --register | --register-marshalling | "
-    "--unregister | --make-bench DIR [--instant]\n";
+    "--unregister | --check | --make-bench DIR [--instant]\n";
 
 int Fail(const std::string& message) {
   std::fprintf(stderr, "ecuprog-sim: %s\n", message.c_str());
@@ -56,9 +64,43 @@ bool SameLetters(const char* a, const char* b) {
   return *a == *b;
 }
 
+// Prints what each kind of program reaches; true when every one reaches
+// the simulator.
+bool ReportServerReached() {
+  if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) {
+    Fail("COM cannot be initialised");
+    return false;
+  }
+  const std::vector<ServerReached> reached = CheckServerReached();
+  CoUninitialize();
+  for (const ServerReached& one : reached) {
+    std::printf("%s reach %s\n", one.programs.c_str(), one.answer.c_str());
+  }
+  std::fflush(stdout);
+  return EveryProgramReachesSimulator(reached);
+}
+
+int Check() {
+  if (!ReportServerReached()) {
+    return Fail(
+        "check failed: not every program reaches the simulator, so a "
+        "rehearsal job could reach a real programming server or none");
+  }
+  std::printf("check passed: every program reaches the simulator\n");
+  return 0;
+}
+
+int Unregister();
+
 int Register(bool localServer) {
   const std::string path = OwnExecutablePath();
   if (path.empty()) return Fail("cannot tell where this executable is");
+  std::string why;
+  if (localServer && !ComReadsOwnRegistrations(&why)) {
+    return Fail("not registered: " + why +
+                ". Register from a Command Prompt that is not \"Run as "
+                "administrator\", or turn User Account Control on.");
+  }
   // Quoted, so a path with blanks is one word.
   const std::string command = "\"" + path + "\"";
   std::string otherBitness;
@@ -76,6 +118,17 @@ int Register(bool localServer) {
   std::printf(localServer ? "registered %s\n"
                           : "registered the marshalling beside %s\n",
               path.c_str());
+  std::fflush(stdout);
+  // COM's answer, not the registry's: a server already running, or one
+  // registered where programs of one bitness look first, wins over the
+  // registration just made.
+  if (localServer && !ReportServerReached()) {
+    Unregister();
+    return Fail(
+        "the registration is taken back: not every program reaches the "
+        "simulator (see above); a rehearsal could reach a real programming "
+        "server");
+  }
   return 0;
 }
 
@@ -99,6 +152,7 @@ int Serve(int argc, char** argv) {
   // A scripted exit ends the process as a crashing server would: at once,
   // with the flash files as far as they got.
   server->state().SetExitHook([](int code) { std::_Exit(code); });
+  server->state().SetServerPath(OwnExecutablePath());
   if (CoInitializeEx(nullptr, COINIT_MULTITHREADED) != S_OK) {
     return Fail("COM cannot be initialised");
   }
@@ -118,7 +172,8 @@ int Serve(int argc, char** argv) {
   // serving threads change.
   const SimObjectKind kinds[] = {SimObjectKind::kRoot, SimObjectKind::kDevice,
                                  SimObjectKind::kCodeProgrammer,
-                                 SimObjectKind::kStoreProgrammer};
+                                 SimObjectKind::kStoreProgrammer,
+                                 SimObjectKind::kIdentity};
   SimState& state = server->state();
   for (SimObjectKind kind : kinds) state.CountObject(kind, 0);
   const auto clientHasLetGo = [&] {
@@ -150,6 +205,7 @@ int main(int argc, char** argv) {
   if (argc >= 2 && std::strcmp(argv[1], "--unregister") == 0 && argc == 2) {
     return Unregister();
   }
+  if (argc == 2 && std::strcmp(argv[1], "--check") == 0) return Check();
   if (argc >= 2 && std::strcmp(argv[1], "--make-bench") == 0) {
     const bool instant = argc == 4 && std::strcmp(argv[3], "--instant") == 0;
     if (argc != 3 && !instant) {

@@ -29,6 +29,7 @@ const MarshalledInterface kInterfaces[] = {
     {&IID_ProgrammingServer, L"ProgrammingServer", L"16"},
     {&IID_DeviceInterface, L"DeviceInterface", L"32"},
     {&IID_ProgrammingInterface, L"ProgrammingInterface", L"9"},
+    {&IID_SimulatedServer, L"SimulatedServer", L"4"},
 };
 
 const std::wstring kProxyClass =

@@ -107,6 +107,37 @@ std::u16string Utf8ToUtf16(const std::string& text) {
   return wide;
 }
 
+std::string Utf16ToUtf8(const std::u16string& text) {
+  std::string utf8;
+  const size_t length = text.size();
+  for (size_t i = 0; i < length; ++i) {
+    uint32_t point = text[i];
+    if (point >= 0xD800 && point < 0xDC00 && i + 1 < length) {
+      const uint32_t low = text[i + 1];
+      if (low >= 0xDC00 && low < 0xE000) {
+        point = 0x10000 + ((point - 0xD800) << 10) + (low - 0xDC00);
+        ++i;
+      }
+    }
+    if (point < 0x80) {
+      utf8 += static_cast<char>(point);
+    } else if (point < 0x800) {
+      utf8 += static_cast<char>(0xC0 | (point >> 6));
+      utf8 += static_cast<char>(0x80 | (point & 0x3F));
+    } else if (point < 0x10000) {
+      utf8 += static_cast<char>(0xE0 | (point >> 12));
+      utf8 += static_cast<char>(0x80 | ((point >> 6) & 0x3F));
+      utf8 += static_cast<char>(0x80 | (point & 0x3F));
+    } else {
+      utf8 += static_cast<char>(0xF0 | (point >> 18));
+      utf8 += static_cast<char>(0x80 | ((point >> 12) & 0x3F));
+      utf8 += static_cast<char>(0x80 | ((point >> 6) & 0x3F));
+      utf8 += static_cast<char>(0x80 | (point & 0x3F));
+    }
+  }
+  return utf8;
+}
+
 BSTR MakeSimString(const SimName& name) {
   if (!name) return nullptr;
   const std::u16string wide = Utf8ToUtf16(*name);

@@ -36,6 +36,9 @@ bool ReadSimByteArray(SAFEARRAY* array, SimArrayFacts* facts,
 
 /// The wide text of a name held as UTF-8 (invalid bytes become U+FFFD).
 std::u16string Utf8ToUtf16(const std::string& text);
+/// The UTF-8 text of a wide one (a lone surrogate is kept as its own three
+/// bytes).
+std::string Utf16ToUtf8(const std::u16string& text);
 
 /// A BSTR holding `name`, or nullptr when the name is null.
 BSTR MakeSimString(const SimName& name);

@@ -48,6 +48,15 @@ class SimClassFactory : public IClassFactory {
   virtual ~SimClassFactory() = default;
 
   HRESULT Create(IUnknown* outer, REFIID riid, void** object) {
+    // A check of what COM reached: answered before the call log and its
+    // scripted faults, which are the job's.
+    if (IsEqualGUID(riid, IID_SimulatedServer)) {
+      if (object == nullptr) return E_POINTER;
+      *object = nullptr;
+      if (outer != nullptr) return CLASS_E_NOAGGREGATION;
+      *object = NewSimIdentity(state_);
+      return S_OK;
+    }
     SimCall call;
     call.operation = "CreateInstance";
     const SimFault* fault = nullptr;

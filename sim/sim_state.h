@@ -67,7 +67,13 @@ struct SimCall {
 };
 
 /// The kinds of objects the server hands out, for lifetime checks.
-enum class SimObjectKind { kRoot, kDevice, kCodeProgrammer, kStoreProgrammer };
+enum class SimObjectKind {
+  kRoot,
+  kDevice,
+  kCodeProgrammer,
+  kStoreProgrammer,
+  kIdentity
+};
 
 class SimState {
  public:
@@ -79,6 +85,11 @@ class SimState {
   explicit SimState(SimBench bench);
 
   const SimBench& bench() const { return bench_; }
+
+  /// The executable that serves, as the simulator's identity tells it
+  /// (empty in process).
+  const std::string& serverPath() const { return serverPath_; }
+  void SetServerPath(std::string path) { serverPath_ = std::move(path); }
 
   // ------------------------------------------------------------ inspection
   /// Every call so far, in order (the first kSimMaxLoggedCalls).
@@ -185,6 +196,7 @@ class SimState {
   size_t UnitIndex(const std::string& unitName) const;
 
   SimBench bench_;
+  std::string serverPath_;
   std::vector<UnitRuntime> units_;
 
   std::vector<SimCall> calls_;

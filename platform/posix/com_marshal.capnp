@@ -80,3 +80,7 @@ interface ProgrammingInterface {
       -> (result :Int32, status :UInt16);
   resetDevice @4 (status :UInt16) -> (result :Int32, status :UInt16);
 }
+
+interface SimulatedServer {
+  getSimulator @0 () -> (result :Int32, path :Text, bits :Int32);
+}

@@ -172,3 +172,10 @@ HRESULT UnregisterLocalServer(REFCLSID clsid) {
   if (unlink(com_posix::EntryPath(folder, clsid).c_str()) == 0) return S_OK;
   return errno == ENOENT ? S_FALSE : com_posix::FromErrno(errno);
 }
+
+// The registry folder is read by every process of its user alike.
+bool ComReadsOwnRegistrations(std::string* /*why*/) { return true; }
+
+// One kind of program: the server's interfaces cross the same way whatever
+// the client is.
+std::vector<ClientKind> ClientKinds() { return {{"programs", 0}}; }

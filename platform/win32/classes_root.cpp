@@ -44,3 +44,11 @@ HKEY OpenClassesRoot() {
   RegCloseKey(user);
   return Open(HKEY_LOCAL_MACHINE);
 }
+
+bool ClassesRootIsUsers() {
+  HKEY user = Open(HKEY_CURRENT_USER);
+  if (user == nullptr) return false;
+  const bool seen = UserClassesSeen(user);
+  RegCloseKey(user);
+  return seen;
+}

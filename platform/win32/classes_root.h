@@ -22,4 +22,7 @@
 /// otherwise.
 HKEY OpenClassesRoot();
 
+/// Whether OpenClassesRoot gives the user's classes (not the machine's).
+bool ClassesRootIsUsers();
+
 #endif  // ECUPROG_PLATFORM_WIN32_CLASSES_ROOT_H

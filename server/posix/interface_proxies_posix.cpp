@@ -338,6 +338,39 @@ class ProgrammingServerProxy final : public ProgrammingServerUnused,
   std::unique_ptr<com_marshal::ProgrammingServer::Client> target_;
 };
 
+class SimulatedServerProxy final : public ::SimulatedServer, private ProxyBase {
+ public:
+  SimulatedServerProxy(com_marshal::SimulatedServer::Client target,
+                       Connection* connection)
+      : ProxyBase(connection),
+        target_(std::make_unique<com_marshal::SimulatedServer::Client>(
+            kj::mv(target))) {}
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid,
+                                           void** object) override {
+    return QueryProxy(this, IID_SimulatedServer, riid, object);
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return AddRefProxy(); }
+  ULONG STDMETHODCALLTYPE Release() override { return ReleaseProxy(); }
+
+  HRESULT STDMETHODCALLTYPE GetSimulator(BSTR* path, LONG* bits) override {
+    if (path == nullptr || bits == nullptr) return E_POINTER;
+    *path = nullptr;
+    return Call([&] { return target_->getSimulatorRequest().send(); },
+                [&](auto& response) {
+                  const HRESULT hr = ReadText(response.getPath(), path);
+                  if (FAILED(hr)) return hr;
+                  *bits = response.getBits();
+                  return static_cast<HRESULT>(response.getResult());
+                });
+  }
+
+ private:
+  void DropCapability() override { target_.reset(); }
+
+  std::unique_ptr<com_marshal::SimulatedServer::Client> target_;
+};
+
 template <typename Proxy, typename Twin>
 HRESULT Answer(capnp::Capability::Client capability, Connection* connection,
                REFIID wanted, void** object) {
@@ -351,7 +384,7 @@ HRESULT Answer(capnp::Capability::Client capability, Connection* connection,
 
 bool IsMarshalledInterface(REFIID iid) {
   return iid == IID_ProgrammingServer || iid == IID_DeviceInterface ||
-         iid == IID_ProgrammingInterface;
+         iid == IID_ProgrammingInterface || iid == IID_SimulatedServer;
 }
 
 HRESULT MakeProxy(REFIID iid, capnp::Capability::Client capability,
@@ -367,6 +400,10 @@ HRESULT MakeProxy(REFIID iid, capnp::Capability::Client capability,
   }
   if (iid == IID_ProgrammingInterface) {
     return Answer<ProgrammingInterfaceProxy, com_marshal::ProgrammingInterface>(
+        kj::mv(capability), connection, wanted, object);
+  }
+  if (iid == IID_SimulatedServer) {
+    return Answer<SimulatedServerProxy, com_marshal::SimulatedServer>(
         kj::mv(capability), connection, wanted, object);
   }
   return E_NOINTERFACE;

@@ -247,6 +247,27 @@ class ProgrammingServerStub final
   Held<::ProgrammingServer> object_;
 };
 
+class SimulatedServerStub final : public com_marshal::SimulatedServer::Server {
+ public:
+  explicit SimulatedServerStub(::SimulatedServer* object) : object_(object) {}
+
+ protected:
+  kj::Promise<void> getSimulator(GetSimulatorContext context) override {
+    BSTR path = nullptr;
+    LONG bits = 0;
+    const HRESULT hr = object_->GetSimulator(&path, &bits);
+    auto results = context.getResults();
+    results.setResult(hr);
+    WriteText(path, results.initPath());
+    SysFreeString(path);
+    results.setBits(bits);
+    return kj::READY_NOW;
+  }
+
+ private:
+  Held<::SimulatedServer> object_;
+};
+
 }  // namespace
 
 kj::Maybe<capnp::Capability::Client> MakeStub(REFIID iid, void* object) {
@@ -261,6 +282,10 @@ kj::Maybe<capnp::Capability::Client> MakeStub(REFIID iid, void* object) {
   if (iid == IID_ProgrammingInterface) {
     return capnp::Capability::Client(kj::heap<ProgrammingInterfaceStub>(
         static_cast<::ProgrammingInterface*>(object)));
+  }
+  if (iid == IID_SimulatedServer) {
+    return capnp::Capability::Client(
+        kj::heap<SimulatedServerStub>(static_cast<::SimulatedServer*>(object)));
   }
   static_cast<IUnknown*>(object)->Release();
   return nullptr;

@@ -162,9 +162,9 @@ struct JobCase {
 };
 
 constexpr const char* kNewRelease =
-    "Found : W3#4711 (Engine test cell 1) BootV1.40 CodeV1.463.1\n";
+    "Found : W3#4711 (Simulated test cell 1) BootV1.40 CodeV1.463.1\n";
 constexpr const char* kWaitingForCode =
-    "Found : W3#4711 (Engine test cell 1) BootV1.40\n";
+    "Found : W3#4711 (Simulated test cell 1) BootV1.40\n";
 
 const int64_t kFailure = static_cast<int32_t>(0x80004005);
 

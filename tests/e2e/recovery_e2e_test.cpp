@@ -24,9 +24,9 @@ constexpr auto kStore = SimRegion::kStore;
 // The ready unit's line once it holds the tool's release, and while it
 // waits in its boot code for new code.
 constexpr const char* kNewRelease =
-    "Found : W3#4711 (Engine test cell 1) BootV1.40 CodeV1.463.1\n";
+    "Found : W3#4711 (Simulated test cell 1) BootV1.40 CodeV1.463.1\n";
 constexpr const char* kWaitingForCode =
-    "Found : W3#4711 (Engine test cell 1) BootV1.40\n";
+    "Found : W3#4711 (Simulated test cell 1) BootV1.40\n";
 
 struct Cut {
   const char* name;

@@ -116,9 +116,10 @@ TEST_F(UnitLockEndToEnd, MakingTheBenchWaitsForTheJobOnItsUnit) {
   listing.steps.pop_back();
   listing.steps.push_back({"Press space to exit", " "});
   const ProcessResult next = RunProcess(listing);
-  EXPECT_NE(next.output.find("Found : W3#4711 (Engine test cell 1) BootV1.40 "
-                             "CodeV1.463.1"),
-            std::string::npos)
+  EXPECT_NE(
+      next.output.find("Found : W3#4711 (Simulated test cell 1) BootV1.40 "
+                       "CodeV1.463.1"),
+      std::string::npos)
       << next.output;
 }
 

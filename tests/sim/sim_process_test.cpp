@@ -10,6 +10,8 @@
 #include <fstream>
 #include <string>
 
+#include "platform/com_registration.h"
+#include "platform/posix/com_registry.h"
 #include "sim/bench_flash.h"
 #include "sim/bench_json.h"
 #include "sim/default_bench.h"
@@ -160,6 +162,33 @@ TEST_F(SimProcessTest, UnregisteredClassCannotBeCreated) {
   ASSERT_EQ(RunSim("--unregister"), 0);
   Ref<ProgrammingServer> root = Create();
   EXPECT_EQ(created_, REGDB_E_CLASSNOTREG);
+}
+
+// --check asks COM, as a job would, and passes only where the simulator
+// itself answers: not with the class unregistered, nor registered to a
+// program that is no such server, and changes no registration.
+TEST_F(SimProcessTest, CheckPassesOnlyWhereTheSimulatorAnswers) {
+  struct Case {
+    const char* registration;  // nullptr: unregistered
+    int exitCode;
+  };
+  const Case cases[] = {
+      {ECUPROG_SIM_EXECUTABLE, 0},
+      {nullptr, 1},
+      {"/bin/true", 1},
+  };
+  for (const Case& one : cases) {
+    SCOPED_TRACE(one.registration ? one.registration : "unregistered");
+    ASSERT_EQ(RunSim("--unregister"), 0);
+    if (one.registration) {
+      ASSERT_EQ(RegisterLocalServer(CLSID_ProgrammingServer, one.registration),
+                S_OK);
+    }
+    EXPECT_EQ(RunSim("--check"), one.exitCode);
+    std::string command;
+    EXPECT_EQ(com_posix::LookupLocalServer(CLSID_ProgrammingServer, &command),
+              one.registration != nullptr);
+  }
 }
 
 TEST_F(SimProcessTest, CommandLineWithoutARoleIsRefused) {

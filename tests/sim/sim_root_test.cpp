@@ -48,7 +48,7 @@ TEST_F(SimRootTest, DefaultBenchShowsEveryKindOfListing) {
   }
   EXPECT_EQ(records[0].bootBranch(), 1);
   EXPECT_EQ(records[0].bootVersion(), 40);
-  EXPECT_EQ(records[0].unitLabel(), "Engine test cell 1");
+  EXPECT_EQ(records[0].unitLabel(), "Simulated test cell 1");
   EXPECT_EQ(records[0].groupKey(), bench_.units[0].groupKey);
 }
 

@@ -53,15 +53,23 @@ wine_run "$sim" --register >"$work/register.out" ||
   { cat "$work/register.out"; fail "the simulator cannot be registered"; }
 trap 'wine_run "$sim" --unregister >/dev/null || true' EXIT
 
-# What RELEASE.txt has the operator type to see the server's bitness: the
-# query of the server's view names it, the other's does not.
+# The class names the server in both views, so that programs of either
+# bitness find it first. What a program needs in its own view is the
+# marshalling of the server's interfaces: the server's view has it, the
+# other one only where the kit registers it for both.
 server_key='HKCR\CLSID\{8315E2AB-F443-4C11-9B04-4CC6C085B26D}\LocalServer32'
+marshal_key='HKCR\Interface\{89AD3117-64CC-4E1B-946C-AAD842E9B8CF}\ProxyStubClsid32'
 view_of() { [[ "$1" == x86 ]] && echo /reg:32 || echo /reg:64; }
-query() { wine_run reg query "$server_key" /ve "$(view_of "$1")" 2>/dev/null || true; }
-grep -qiF "$(windows_path "$sim")" <<<"$(query "$server_bits")" ||
-  fail "reg query $server_key $(view_of "$server_bits") does not name the $server_bits server"
-if grep -qiF "ecuprog-sim.exe" <<<"$(query "$other_bits")"; then
-  fail "reg query $server_key $(view_of "$other_bits") names the $server_bits server"
+query() { wine_run reg query "$1" /ve "$(view_of "$2")" 2>/dev/null || true; }
+for bits in x86 x64; do
+  grep -qiF "$(windows_path "$sim")" <<<"$(query "$server_key" "$bits")" ||
+    fail "reg query $server_key $(view_of "$bits") does not name the $server_bits server"
+done
+proxy='{0922B66F-8559-44D3-84B2-BEBDF8BF734F}'
+grep -qiF "$proxy" <<<"$(query "$marshal_key" "$server_bits")" ||
+  fail "reg query $marshal_key $(view_of "$server_bits") names no marshalling"
+if [[ "$marshalling" == server ]] && grep -qiF "$proxy" <<<"$(query "$marshal_key" "$other_bits")"; then
+  fail "reg query $marshal_key $(view_of "$other_bits") names marshalling the kit does not hold"
 fi
 
 bench="$work/bench"
@@ -70,11 +78,11 @@ export ECUPROG_SIM_BENCH
 ECUPROG_SIM_BENCH=$(windows_path "$bench")
 
 units=(
-  --line "Found : W3#4711 (Engine test cell 1) BootV1.40 CodeV1.462.7"
+  --line "Found : W3#4711 (Simulated test cell 1) BootV1.40 CodeV1.462.7"
   --line "Found : W3 (NO SERIAL NUMBER) BootV1.40 NOT READY FOR CODE PROGRAMMING"
   --line "Found : W3 (NO SERIAL NUMBER) (BAD BOOT CODE) NOT READY FOR CODE PROGRAMMING"
-  --line "Found : W3#4713 (Engine test cell 4, new board) BootV1.38 NOT READY FOR CODE PROGRAMMING"
-  --line "Found : W17#4715 (W17 rig) BootV2.3 CodeV1.301.2"
+  --line "Found : W3#4713 (Simulated test cell 4, new board) BootV1.38 NOT READY FOR CODE PROGRAMMING"
+  --line "Found : W17#4715 (Simulated W17 rig) BootV2.3 CodeV1.301.2"
 )
 start=(--starts "ecuprog " --release-line "$checker" "$code" "$profile")
 

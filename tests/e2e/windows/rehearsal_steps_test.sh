@@ -4,9 +4,11 @@
 # simulator") and of the kit's REHEARSAL.txt are read out of those files
 # and run as batch files, from the folder the two programs were copied to.
 # After registering, the registration names the folder (moved away, the
-# tool finds no server), and a job in a new prompt programs the bench the
+# tool finds no server), the check the steps prescribe passes with the
+# lines they quote, and a job in a new prompt programs the bench the
 # commands named (its flash files change); after unregistering, the
-# variable is gone and a job lists none of the simulator's units.
+# variable is gone, a job lists none of the simulator's units and the
+# check fails.
 #
 #   rehearsal_steps_test.sh ECUPROG SIM README REHEARSAL WORK
 #
@@ -37,8 +39,8 @@ awk -v out="$work/kit-" '
   { in_block = 0 }
 ' "$rehearsal"
 for source in readme kit; do
-  [[ -f $work/$source-1.bat && -f $work/$source-2.bat && ! -e $work/$source-3.bat ]] ||
-    fail "$source: expected two blocks of commands (register, unregister)"
+  [[ -f $work/$source-1.bat && -f $work/$source-3.bat && ! -e $work/$source-4.bat ]] ||
+    fail "$source: expected three blocks of commands (register, check, unregister)"
 done
 
 # A batch file from the prefix's drive C:, with Windows line ends. Wine's
@@ -71,8 +73,10 @@ for source in readme kit; do
   # steps name a subfolder, ecuprog-sim\x64).
   dir=${folder//\\//}
   [[ -n $folder && -n $bench ]] || fail "$source: no folder or no bench named"
-  [[ $(folder_of "$work/$source-2.bat") == "$folder" ]] ||
-    fail "$source: the undoing does not go into the same folder"
+  for step in 2 3; do
+    [[ $(folder_of "$work/$source-$step.bat") == "$folder" ]] ||
+      fail "$source: block $step does not go into the same folder"
+  done
   # Copied into one folder, as the technician does first.
   rm -rf "${drive_c:?}/$dir" "${drive_c:?}/$bench"
   mkdir -p "$drive_c/$dir"
@@ -93,6 +97,13 @@ for source in readme kit; do
   grep -qiF "C:\\$folder\\ecuprog-sim.exe" \
     <<<"$(reg_query "$server_key" /ve /reg:32; reg_query "$server_key" /ve /reg:64)" ||
     fail "$source: the registration does not name C:\\$folder"
+  run_bat "$work/$source-2.bat"
+  for programs in 32-bit 64-bit; do
+    grep -qiF "$programs programs reach the simulator C:\\$folder\\ecuprog-sim.exe (" "$work/bat.out" ||
+      { cat "$work/bat.out"; fail "$source: the check does not say $programs programs reach C:\\$folder"; }
+  done
+  grep -qF "check passed: every program reaches the simulator" "$work/bat.out" ||
+    fail "$source: the check did not pass"
   mv "$drive_c/$dir" "$drive_c/$dir.moved"
   bash "$here/expect_run.sh" --exit 1 \
     --starts "ecuprog " --starts "Ready to program " \
@@ -103,7 +114,7 @@ for source in readme kit; do
 
   bash "$here/expect_run.sh" --exit 0 --input $'4711\n' \
     --starts "ecuprog " --starts "Ready to program " \
-    --starts "Found : W3#4711 (Engine test cell 1) " \
+    --starts "Found : W3#4711 (Simulated test cell 1) " \
     --starts "Found : " --starts "Found : " --starts "Found : " --starts "Found : " \
     --starts "Please enter the serial number" \
     --starts "Access as " --starts "Access as " \
@@ -119,7 +130,7 @@ for source in readme kit; do
   cmp -s "$drive_c/$bench/w3-bay1-code.bin" "$work/code-before.bin" &&
     fail "$source: the job did not program the unit in C:\\$bench"
 
-  run_bat "$work/$source-2.bat"
+  run_bat "$work/$source-3.bat"
   wine_run reg query "$env_key" /v ECUPROG_SIM_BENCH >/dev/null 2>&1 &&
     fail "$source: ECUPROG_SIM_BENCH is still set"
   # No device maker's server here: the tool finds no server at all.
@@ -128,6 +139,10 @@ for source in readme kit; do
     --line "ERROR COMMUNICATING WITH SERVER" \
     --line "Press space to exit" \
     -- "$ecuprog"
+  check=$(wine_run "$drive_c/$dir/ecuprog-sim.exe" --check 2>&1) &&
+    fail "$source: the check passes with the simulator unregistered"
+  grep -qF "reach no server (" <<<"$check" ||
+    { echo "$check"; fail "$source: the check does not say nothing answered"; }
   rm -rf "${drive_c:?}/$dir" "${drive_c:?}/$bench"
 done
 echo "ok: the README's and the kit's rehearsal steps register, run a job, and are undone"
