@@ -47,9 +47,14 @@ version=$(cache_value "${build[x64]}" CMAKE_PROJECT_VERSION)
 kits=$(bash scripts/windows-kit.sh "${build[x64]}" "${build[x86]}" out "$revision")
 echo "$kits"
 kit=$(sed -n 's/^windows-kit: \(.*\)\.zip$/\1/p' <<<"$kits" | head -n 1)
+rehearsal_kit=$(sed -n 's/^windows-kit: \(.*-rehearsal-windows\)\.zip$/\1/p' <<<"$kits")
 for bits in x64 x86; do
   bash tests/e2e/windows/check_program.sh "$(cache_value "${build[$bits]}" CMAKE_OBJDUMP)" \
     "$kit/$bits/ecuprog.exe" "$version"
+  if [[ -n "$rehearsal_kit" ]]; then
+    bash tests/e2e/windows/check_program.sh --windows-subsystem \
+      "$(cache_value "${build[$bits]}" CMAKE_OBJDUMP)" "$rehearsal_kit/$bits/ecuprog-sim.exe"
+  fi
 done
 
 have_wine=""

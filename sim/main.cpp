@@ -25,6 +25,10 @@
 // x64\) also the other one's DLL, for programs of the other bitness. It
 // ends with --check's question and takes the registration back unless
 // every program reaches the simulator.
+//
+// On Windows it has no console of its own: the verbs print in the prompt
+// they were typed at, and what a serving simulator reports goes to the log
+// ecuprog-sim.log in its bench folder (sim/server_log.h).
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -35,12 +39,14 @@
 
 #include "platform/com_registration.h"
 #include "platform/local_server.h"
+#include "platform/parent_console.h"
 #include "server/server_interfaces.h"
 #include "sim/bench_location.h"
 #include "sim/bench_remake.h"
 #include "sim/default_bench.h"
 #include "sim/server_check.h"
 #include "sim/server_host.h"
+#include "sim/server_log.h"
 #include "sim/sim_server.h"
 
 namespace {
@@ -143,12 +149,26 @@ int Unregister() {
 }
 
 int Serve(int argc, char** argv) {
-  std::unique_ptr<SimServer> server;
+  std::string folder;
   try {
-    server = std::make_unique<SimServer>(OpenBench(BenchFolder()));
+    folder = BenchFolder();
   } catch (const BenchError& error) {
     return Fail(error.what());
   }
+  // From here on every report of the serving simulator goes where its user
+  // sees it: this Fail stands in for the one above.
+  const auto report = ServingReporter(folder, ServerErrorOutputIsSeen());
+  const auto Fail = [&report](const std::string& message) {
+    report(message);
+    return 1;
+  };
+  std::unique_ptr<SimServer> server;
+  try {
+    server = std::make_unique<SimServer>(OpenBench(folder));
+  } catch (const BenchError& error) {
+    return Fail(error.what());
+  }
+  server->state().SetReportHook(report);
   // A scripted exit ends the process as a crashing server would: at once,
   // with the flash files as far as they got.
   server->state().SetExitHook([](int code) { std::_Exit(code); });
@@ -196,6 +216,15 @@ int Serve(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  EndFatalFaultsWithoutDialog();
+  bool serving = false;
+  for (int i = 1; i < argc; ++i) {
+    serving = serving || SameLetters(argv[i], "-Embedding") ||
+              SameLetters(argv[i], "/Embedding");
+  }
+  // A serving simulator prints nowhere: it must not take over the console
+  // of whatever started it.
+  if (!serving) AttachParentConsole();
   if (argc >= 2 && std::strcmp(argv[1], "--register") == 0 && argc == 2) {
     return Register(true);
   }
@@ -220,12 +249,7 @@ int main(int argc, char** argv) {
     }
     return 0;
   }
-  for (int i = 1; i < argc; ++i) {
-    if (SameLetters(argv[i], "-Embedding") ||
-        SameLetters(argv[i], "/Embedding")) {
-      return Serve(argc, argv);
-    }
-  }
+  if (serving) return Serve(argc, argv);
   std::fputs(kUsage, stderr);
   return 2;
 }

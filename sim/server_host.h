@@ -9,6 +9,11 @@
 /// The full path of the running executable; empty when it cannot be told.
 std::string OwnExecutablePath();
 
+/// Whether the error output of a server that its client started reaches
+/// the user: on POSIX hosts the tool passes on its own; on Windows COM
+/// starts the server with none, and it keeps a log in the bench instead.
+bool ServerErrorOutputIsSeen();
+
 /// Registers, for the current user, the marshalling code of the server's
 /// interfaces that ships beside the server at `serverPath`, so that COM can
 /// carry calls between the tool and the server. Returns S_OK, or a failure

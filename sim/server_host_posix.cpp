@@ -14,6 +14,9 @@ std::string OwnExecutablePath() {
   return path;
 }
 
+// The tool starts the server with its own error output.
+bool ServerErrorOutputIsSeen() { return true; }
+
 HRESULT RegisterInterfaceMarshalling(const std::string&, std::string*) {
   return S_OK;
 }

@@ -91,6 +91,9 @@ std::string OwnExecutablePath() {
   }
 }
 
+// A program without a console, started by COM with no standard handles.
+bool ServerErrorOutputIsSeen() { return false; }
+
 namespace {
 
 bool Exists(const std::wstring& path) {

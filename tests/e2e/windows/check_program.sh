@@ -3,13 +3,25 @@
 # DLL it imports is part of Windows, none comes with the compiler, such as
 # libstdc++, libgcc or libwinpthread), it carries the manifest that asks for
 # the invoking user's rights and names its processor (x86 or amd64), and
-# its banner names the expected version.
+# its banner names the expected version, and it is a console program.
+# With --windows-subsystem it is a program without a console of its own
+# (the simulator, which COM starts for every job), and no banner is looked
+# for.
 #
 #   check_program.sh OBJDUMP PROGRAM VERSION
+#   check_program.sh --windows-subsystem OBJDUMP PROGRAM
 set -euo pipefail
+subsystem="Windows CUI"
+if [[ "${1:-}" == --windows-subsystem ]]; then
+  subsystem="Windows GUI"
+  shift
+  [[ $# -eq 2 ]] || { echo "usage: check_program.sh --windows-subsystem OBJDUMP PROGRAM" >&2; exit 2; }
+else
+  [[ $# -eq 3 ]] || { echo "usage: check_program.sh OBJDUMP PROGRAM VERSION" >&2; exit 2; }
+fi
 objdump=$1
 program=$2
-version=$3
+version=${3:-}
 
 failures=()
 mapfile -t dlls < <("$objdump" -p "$program" | awk '/DLL Name:/ { print $3 }')
@@ -35,11 +47,17 @@ case "$("$objdump" -f "$program" | sed -n 's/.*file format //p')" in
 esac
 grep -aq "processorArchitecture=\"$architecture\"" "$program" ||
   failures+=("its manifest does not name its processor ($architecture)")
-grep -aq "ecuprog $version " "$program" ||
-  failures+=("no banner naming version $version")
+if [[ -n "$version" ]]; then
+  grep -aq "ecuprog $version " "$program" ||
+    failures+=("no banner naming version $version")
+fi
+# objdump -p: "Subsystem  00000003  (Windows CUI)" or "... (Windows GUI)".
+found=$("$objdump" -p "$program" | sed -n 's/^Subsystem[[:space:]].*(\(.*\))$/\1/p')
+[[ "$found" == "$subsystem" ]] ||
+  failures+=("its subsystem is ${found:-unknown}, not $subsystem")
 
 if [[ ${#failures[@]} -gt 0 ]]; then
   printf 'FAILED: %s: %s\n' "$program" "${failures[@]}"
   exit 1
 fi
-echo "ok: $program: version $version, asInvoker, $architecture, imports only ${dlls[*]}"
+echo "ok: $program: ${version:+version $version, }$subsystem, asInvoker, $architecture, imports only ${dlls[*]}"

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Jobs that fail fast, through real COM under Wine: the client may take and
 # let go of every object of the simulator between two of its looks, and
-# the simulator must still end with the job, within a second.
+# the simulator must still end with the job, within a second. A job on a
+# bench the simulator cannot read finds the reason in the bench's log.
 #
 #   short_jobs_test.sh ECUPROG SIM WORK
 #
@@ -45,7 +46,36 @@ for round in 1 2 3 4; do
     expect_no_server "$sim" 100 || fail "round $round, $bench"
   done
 done
+
+# A bench the simulator cannot read: the job ends as with no server, and
+# the simulator, which has no error output anyone sees, says why in the
+# log in the bench folder, a line each time, the older lines rotated.
+mkdir -p "$work/broken"
+printf '{"units": [\n' >"$work/broken/bench.json"
+cp "$work/broken/bench.json" "$work/broken-before.json"
+ECUPROG_SIM_BENCH=$(windows_path "$work/broken")
+for round in 1 2; do
+  set +e
+  bash "$here/wine.sh" "$ecuprog" </dev/null >"$work/out" 2>&1
+  code=$?
+  set -e
+  tr -d '\r' <"$work/out" | grep -qxF "ERROR COMMUNICATING WITH SERVER" ||
+    { cat "$work/out"; fail "broken bench, round $round: not \"ERROR COMMUNICATING WITH SERVER\""; }
+  [[ $code -eq 1 ]] || fail "broken bench, round $round: exit code $code"
+  expect_no_server "$sim" 100 || fail "broken bench, round $round"
+done
+log="$work/broken/ecuprog-sim.log"
+[[ -f "$log" ]] || fail "the simulator wrote no log into the broken bench's folder"
+grep -c 'bench\.json' "$log" | grep -qx 2 ||
+  { cat "$log"; fail "the log does not name bench.json once for each job"; }
+grep -qE '^20[0-9]{2}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2} UTC .*bench\.json' "$log" ||
+  { cat "$log"; fail "the log's lines do not begin with the time"; }
+cmp -s "$work/broken/bench.json" "$work/broken-before.json" || fail "the broken bench.json was changed"
+[[ "$(ls -A "$work/broken")" == "$(printf 'bench.json\necuprog-sim.log')" ]] ||
+  fail "the broken bench's folder holds more than its bench.json and the log: $(ls -A "$work/broken")"
+
 [[ -f "$work/listed/bench.json" && -f "$work/listed/w3-bay1-code.bin" ]] ||
   fail "the first use made no bench"
 ls -a "$work" | grep -q '^\.listed\.' && fail "a half-made bench was left beside"
 echo "ok: the simulator ended with each of $((4 * ${#cases[@]})) short jobs"
+echo "ok: a bench the simulator cannot read: ERROR COMMUNICATING WITH SERVER, and the reason in its log"

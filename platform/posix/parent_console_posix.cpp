@@ -1,0 +1,5 @@
+#include "platform/parent_console.h"
+
+void AttachParentConsole() {}
+
+void EndFatalFaultsWithoutDialog() {}
