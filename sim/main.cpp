@@ -28,6 +28,7 @@
 
 #include "platform/com_registration.h"
 #include "platform/local_server.h"
+#include "platform/system_text.h"
 #include "server/server_interfaces.h"
 #include "sim/bench_location.h"
 #include "sim/bench_remake.h"
@@ -42,7 +43,7 @@ constexpr const char* kUsage =
     "--unregister | --make-bench DIR [--instant]\n";
 
 int Fail(const std::string& message) {
-  std::fprintf(stderr, "ecuprog-sim: %s\n", message.c_str());
+  WriteText(stderr, "ecuprog-sim: " + message + "\n");
   return 1;
 }
 
@@ -70,12 +71,13 @@ int Register(bool localServer) {
     return Fail("registration failed (" + std::to_string(result) + ")");
   }
   if (!otherBitness.empty()) {
-    std::printf("registered %s for programs of the other bitness\n",
-                otherBitness.c_str());
+    WriteText(stdout, "registered " + otherBitness +
+                          " for programs of the other bitness\n");
   }
-  std::printf(localServer ? "registered %s\n"
-                          : "registered the marshalling beside %s\n",
-              path.c_str());
+  WriteText(stdout, (localServer ? "registered "
+                                 : "registered the "
+                                   "marshalling beside ") +
+                        path + "\n");
   return 0;
 }
 
@@ -157,8 +159,11 @@ int main(int argc, char** argv) {
       return 2;
     }
     try {
+      // The folder as typed, in whatever letters: argv spells it in the
+      // ANSI code page.
       RemakeDefaultBench(
-          argv[2], instant ? BenchTiming::kInstant : BenchTiming::kRealistic);
+          ProgramArguments(argc, argv).at(2),
+          instant ? BenchTiming::kInstant : BenchTiming::kRealistic);
     } catch (const BenchError& error) {
       return Fail(error.what());
     }
