@@ -103,7 +103,13 @@ bool RenameOver(const std::string& from, const std::string& to) {
     // first (RemoveDirectory refuses one that holds anything), and when
     // another process's folder arrives in between, the move fails.
     RemoveDirectoryW(target.c_str());
-    return Moved(MoveFileExW(source.c_str(), target.c_str(), 0));
+    if (Moved(MoveFileExW(source.c_str(), target.c_str(), 0))) return true;
+    // A folder in the way refuses the move with access denied as well:
+    // another process's bench, which no wait moves.
+    if (GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES) {
+      lastMoveBlocked = false;
+    }
+    return false;
   }
   return Moved(MoveFileExW(source.c_str(), target.c_str(),
                            MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));

@@ -1,10 +1,10 @@
 // The C runtime's argv and getenv give Windows' UTF-16 text converted to
 // the ANSI code page, where a letter the code page lacks becomes '?' and
 // no longer names the file it named; so both are read here in UTF-16.
-#include <shellapi.h>
-
 #include "platform/system_text.h"
 #include "platform/win32/wide_path.h"
+// Needs windows.h first.
+#include <shellapi.h>
 
 std::vector<std::string> ProgramArguments(int argc, char** argv) {
   int count = 0;

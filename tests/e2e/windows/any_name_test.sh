@@ -51,6 +51,7 @@ listing=(
 
 echo "--- a bench made in a folder named $letters, and a whole job on it"
 bench="$work/$letters/bench"
+mkdir -p "$work/$letters"
 wine_run "$sim" --make-bench "$(windows_path "$bench")" --instant ||
   fail "no bench"
 [[ -f "$bench/bench.json" && -f "$bench/w3-bay1-code.bin" ]] ||
@@ -62,22 +63,25 @@ ECUPROG_SIM_BENCH=$(windows_path "$bench")
 expect_programmed "$ecuprog" "$sim" "$bench" "${listing[@]}"
 
 echo "--- the default bench, made by the first job, in a user profile under $letters"
-# Wine gives every program started after this the user's profile (and so
-# LOCALAPPDATA) in the folder named; it makes the folder itself.
+# Once its session starts anew, Wine gives every program the user's
+# profile (and so LOCALAPPDATA) in the folder named; it makes the folder.
 unset ECUPROG_SIM_BENCH
 profiles_key='HKLM\Software\Microsoft\Windows NT\CurrentVersion\ProfileList'
 profiles="$work/Users Müller $letters"
-wine_run reg add "$profiles_key" /v ProfilesDirectory /t REG_EXPAND_SZ \
-  /d "$(windows_path "$profiles")" /f >/dev/null
+profiles_in() {
+  wine_run reg add "$profiles_key" /v ProfilesDirectory /t REG_EXPAND_SZ \
+    /d "$1" /f >/dev/null
+  wine_run --stop
+}
+profiles_in "$(windows_path "$profiles")"
 default_bench="$profiles/$(id -un)/AppData/Local/ecuprog/bench"
 expect_programmed "$ecuprog" "$sim" "$default_bench" "${listing[@]}"
-wine_run reg add "$profiles_key" /v ProfilesDirectory /t REG_EXPAND_SZ \
-  /d 'C:\users' /f >/dev/null
+profiles_in 'C:\users'
 
 echo "--- the simulator's messages name such a path as typed"
 touch "$work/$letters/a file"
 set +e
-wine_run "$sim" --make-bench "$(windows_path "$work/$letters/a file/bench")" \
+wine_run "$sim" --make-bench "$(windows_path "$work/$letters/a file")\\bench" \
   --instant >"$work/out" 2>"$work/err"
 rc=$?
 set -e
@@ -89,7 +93,7 @@ grep -qxF "ecuprog-sim: $(windows_path "$work/$letters/a file"): cannot create t
 # real console): the screen shows the name, not its bytes in the console's
 # code page.
 script -qefc "$(printf '%q ' "$here/wine.sh" "$sim" --make-bench \
-  "$(windows_path "$work/$letters/a file/bench")" --instant)" "$work/screen" \
+  "$(windows_path "$work/$letters/a file")\\bench" --instant)" "$work/screen" \
   </dev/null >/dev/null 2>&1 || true
 screen=$(sed 's/\x1b\[[?0-9;]*[A-Za-z]//g' "$work/screen" | tr -d ' \r\n')
 expected="ecuprog-sim:$(windows_path "$work/$letters/a file"):cannotcreatethebenchfolder"
