@@ -54,6 +54,13 @@ bool RenameOver(const std::string& from, const std::string& to);
 /// False when it cannot, and then `from` is still there.
 bool MoveIntoPlace(const std::string& from, const std::string& to);
 
+/// Whether the last RenameOver or MoveIntoPlace of this thread failed only
+/// because another program held a file there for the moment: on Windows a
+/// virus scanner reading a new file keeps it, and the folder it is in, from
+/// being renamed until it lets go. Never on POSIX, where an open file
+/// keeps nothing from moving.
+bool LastMoveWasBlocked();
+
 /// Makes the entries of folder `path` (a file renamed into it) last across
 /// a power cut, where the system needs to be told. False when it cannot.
 bool SyncFolder(const std::string& path);

@@ -7,6 +7,7 @@
 
 #include "platform/file_lock.h"
 #include "platform/private_file.h"
+#include "platform/system_text.h"
 #include "platform/windows_api.h"
 #include "sim/bench.h"
 #include "sim/bench_json.h"
@@ -23,29 +24,62 @@ const fs::file_time_type kStarted = fs::file_time_type::clock::now();
 void SyncFilesIn(const std::string& folder) {
   std::error_code error;
   for (const fs::directory_entry& entry :
-       fs::directory_iterator(folder, error)) {
+       fs::directory_iterator(PathOf(folder), error)) {
     std::unique_ptr<PrivateFile> file =
-        PrivateFile::Open(entry.path().string(), PrivateFile::Mode::kReadWrite);
+        PrivateFile::Open(TextOf(entry.path()), PrivateFile::Mode::kReadWrite);
     if (!file || !file->Sync()) {
-      throw BenchError(entry.path().string() + ": cannot be written");
+      throw BenchError(TextOf(entry.path()) + ": cannot be written");
     }
   }
   if (error) throw BenchError(folder + ": cannot be read");
 }
 
+BenchMoves& Moves() {
+  static BenchMoves moves = SystemBenchMoves();
+  return moves;
+}
+
+// Tries `move` again while another program blocks it, for a while.
+bool WhenFree(const std::function<bool()>& move) {
+  for (DWORD waited = 0;; waited += kBlockedMoveRetryMs) {
+    if (move()) return true;
+    if (!Moves().lastMoveWasBlocked() || waited >= kBlockedMoveWaitMs) {
+      return false;
+    }
+    Moves().pause(kBlockedMoveRetryMs);
+  }
+}
+
 std::string ParentOf(const std::string& path) {
-  const fs::path parent = fs::path(path).parent_path();
-  return parent.empty() ? "." : parent.string();
+  const fs::path parent = PathOf(path).parent_path();
+  return parent.empty() ? "." : TextOf(parent);
 }
 
 }  // namespace
 
+BenchMoves SystemBenchMoves() {
+  return {RenameOver, MoveIntoPlace, LastMoveWasBlocked, Sleep};
+}
+
+BenchMoves SetBenchMoves(BenchMoves moves) {
+  std::swap(Moves(), moves);
+  return moves;
+}
+
+bool RenameOverWhenFree(const std::string& from, const std::string& to) {
+  return WhenFree([&] { return Moves().renameOver(from, to); });
+}
+
+bool MoveIntoPlaceWhenFree(const std::string& from, const std::string& to) {
+  return WhenFree([&] { return Moves().moveIntoPlace(from, to); });
+}
+
 std::string PathBeside(const std::string& path, const char* kind) {
   static std::random_device random;
-  const fs::path place(path);
-  const fs::path name = "." + place.filename().string() + "." + kind + "-" +
-                        std::to_string(random());
-  return (place.parent_path() / name).string();
+  const fs::path place = PathOf(path);
+  const fs::path name = PathOf("." + TextOf(place.filename()) + "." + kind +
+                               "-" + std::to_string(random()));
+  return TextOf(place.parent_path() / name);
 }
 
 void ReplaceFileContents(const std::string& path, const std::string& contents) {
@@ -59,9 +93,9 @@ void ReplaceFileContents(const std::string& path, const std::string& contents) {
   const bool written =
       file->WriteAt(0, contents.data(), contents.size()) && file->Sync();
   file.reset();
-  if (!written || !RenameOver(temporary, path)) {
+  if (!written || !RenameOverWhenFree(temporary, path)) {
     std::error_code error;
-    fs::remove(temporary, error);
+    fs::remove(PathOf(temporary), error);
     throw BenchError(path + ": cannot be written");
   }
   SyncFolder(ParentOf(path));
@@ -69,10 +103,11 @@ void ReplaceFileContents(const std::string& path, const std::string& contents) {
 
 void CreateBenchFolder(const std::string& folder) {
   std::error_code error;
-  if (fs::is_directory(folder, error)) return;
+  if (fs::is_directory(PathOf(folder), error)) return;
   const std::string parent = ParentOf(folder);
-  if (!fs::is_directory(parent, error)) CreateBenchFolder(parent);
-  if (!CreatePrivateFolder(folder) && !fs::is_directory(folder, error)) {
+  if (!fs::is_directory(PathOf(parent), error)) CreateBenchFolder(parent);
+  if (!CreatePrivateFolder(folder) &&
+      !fs::is_directory(PathOf(folder), error)) {
     throw BenchError(folder + ": cannot create the bench folder");
   }
 }
@@ -85,13 +120,13 @@ bool IsBuildLeftover(const std::string& name) {
 
 bool IsMissingOrEmptyFolder(const std::string& folder) {
   std::error_code error;
-  const fs::file_status status = fs::symlink_status(folder, error);
+  const fs::file_status status = fs::symlink_status(PathOf(folder), error);
   if (status.type() == fs::file_type::not_found) return true;
   if (error || status.type() != fs::file_type::directory) return false;
-  fs::directory_iterator entries(folder, error);
+  fs::directory_iterator entries(PathOf(folder), error);
   if (error) return false;
   for (const fs::directory_entry& entry : entries) {
-    const std::string name = entry.path().filename().string();
+    const std::string name = TextOf(entry.path().filename());
     // A log written where no bench could be made still leaves room for one.
     if (!IsBuildLeftover(name) && !IsServerLogFile(name)) return false;
   }
@@ -114,8 +149,8 @@ void RemoveOldLeftovers(const std::string& folder, const std::string& name) {
   const std::string prefix = "." + name + ".";
   std::error_code error;
   for (const fs::directory_entry& entry :
-       fs::directory_iterator(folder, error)) {
-    const std::string entryName = entry.path().filename().string();
+       fs::directory_iterator(PathOf(folder), error)) {
+    const std::string entryName = TextOf(entry.path().filename());
     // The filling turn goes only with the bench it made whole.
     if (entryName.rfind(prefix, 0) != 0 || !IsBuildLeftover(entryName) ||
         entryName == kFillingLockName) {
@@ -149,8 +184,8 @@ bool FillInPlace(const std::string& folder,
   // Every server that had a turn takes the turn's file away with it once
   // the bench is whole, so none stays behind in the bench.
   std::error_code error;
-  if (fs::exists(folder + "/" + kBenchFileName, error)) {
-    fs::remove(lockPath, error);
+  if (fs::exists(PathOf(folder + "/" + kBenchFileName), error)) {
+    fs::remove(PathOf(lockPath), error);
     return false;
   }
   RemoveOldLeftovers(folder, "bench");
@@ -164,23 +199,24 @@ bool FillInPlace(const std::string& folder,
     build(built);
     SyncFilesIn(built);
     std::vector<std::string> names;
-    for (const fs::directory_entry& entry : fs::directory_iterator(built)) {
-      const std::string name = entry.path().filename().string();
+    for (const fs::directory_entry& entry :
+         fs::directory_iterator(PathOf(built))) {
+      const std::string name = TextOf(entry.path().filename());
       if (name != kBenchFileName) names.push_back(name);
     }
     names.push_back(kBenchFileName);
     for (const std::string& name : names) {
-      if (!MoveIntoPlace(built + "/" + name, folder + "/" + name)) {
+      if (!MoveIntoPlaceWhenFree(built + "/" + name, folder + "/" + name)) {
         throw BenchError(folder + "/" + name + ": cannot be put in place");
       }
     }
   } catch (const BenchError& failure) {
-    fs::remove_all(built, error);
+    fs::remove_all(PathOf(built), error);
     throw BenchError(folder + ": cannot be made (" + failure.what() + ")");
   }
-  fs::remove_all(built, error);
+  fs::remove_all(PathOf(built), error);
   SyncFolder(folder);
-  fs::remove(lockPath, error);
+  fs::remove(PathOf(lockPath), error);
   return true;
 }
 
@@ -191,7 +227,7 @@ bool BuildFolderInPlace(const std::string& target,
   const std::string folder = WithoutTrailingSlashes(target);
   const std::string parent = ParentOf(folder);
   CreateBenchFolder(parent);
-  RemoveOldLeftovers(parent, fs::path(folder).filename().string());
+  RemoveOldLeftovers(parent, TextOf(PathOf(folder).filename()));
   std::string built;
   for (int attempt = 0; attempt < 100 && built.empty(); ++attempt) {
     const std::string candidate = PathBeside(folder, "building");
@@ -203,20 +239,22 @@ bool BuildFolderInPlace(const std::string& target,
       build(built);
       SyncFilesIn(built);
     } catch (const BenchError& failure) {
-      fs::remove_all(built, error);
+      fs::remove_all(PathOf(built), error);
       throw BenchError(folder + ": cannot be made (" + failure.what() + ")");
     }
-    if (RenameOver(built, folder)) {
+    if (RenameOverWhenFree(built, folder)) {
       SyncFolder(parent);
       return true;
     }
-    fs::remove_all(built, error);
+    fs::remove_all(PathOf(built), error);
     // Another process's folder got there first: it was whole when it came.
     if (!IsMissingOrEmptyFolder(folder)) return false;
   }
-  // No folder beside it, or none that can take its place: an empty folder
-  // there is filled where it stands.
-  if (!fs::is_directory(folder, error)) {
+  // No folder beside it, or none that can take its place: the folder is
+  // filled where it stands, made first where it is missing.
+  if (!fs::is_directory(PathOf(folder), error) &&
+      !CreatePrivateFolder(folder) &&
+      !fs::is_directory(PathOf(folder), error)) {
     throw BenchError(folder +
                      ": cannot be made (no folder can be created "
                      "beside it or in its place)");

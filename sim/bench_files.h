@@ -8,9 +8,43 @@
 #include <functional>
 #include <string>
 
+#include "platform/windows_api.h"
+
 /// A new name in the folder of `path` for a file or folder on its way
 /// there: ".<name>.<kind>-<random number>", which no other process picks.
 std::string PathBeside(const std::string& path, const char* kind);
+
+/// The system calls that move a bench's files and folders into place
+/// (platform/private_file.h), and the pause between two tries of a move
+/// that was blocked. A seam so that tests can block moves as a virus
+/// scanner does, which the test's own system may never do.
+struct BenchMoves {
+  std::function<bool(const std::string&, const std::string&)> renameOver;
+  std::function<bool(const std::string&, const std::string&)> moveIntoPlace;
+  std::function<bool()> lastMoveWasBlocked;
+  std::function<void(DWORD)> pause;
+};
+
+/// The system's own moves.
+BenchMoves SystemBenchMoves();
+
+/// Replaces the moves every bench file operation uses; returns those it
+/// replaced. For tests, while no other thread moves bench files.
+BenchMoves SetBenchMoves(BenchMoves moves);
+
+/// How long a move that another program blocks is tried again, and how
+/// often: a virus scanner holds a new file for a moment, not for good.
+constexpr DWORD kBlockedMoveWaitMs = 5000;
+constexpr DWORD kBlockedMoveRetryMs = 100;
+
+/// RenameOver, tried again while it is blocked, for up to
+/// kBlockedMoveWaitMs. False when it could not be done.
+bool RenameOverWhenFree(const std::string& from, const std::string& to);
+
+/// MoveIntoPlace, tried again while it is blocked, for up to
+/// kBlockedMoveWaitMs. False when it could not be done (`from` is still
+/// there).
+bool MoveIntoPlaceWhenFree(const std::string& from, const std::string& to);
 
 /// Replaces the file at `path` by one holding `contents`, on the disk
 /// before it takes the old one's place: a reader sees the old file or the
@@ -44,8 +78,10 @@ void RemoveOldLeftovers(const std::string& folder, const std::string& name);
 /// then put on the disk and which then takes the place of `folder` in one
 /// rename. When another process put a folder there first, that one stays
 /// and this one is dropped. Where no folder can be made beside it, or none
-/// can take its place (a mount point), an empty folder there is filled
-/// where it stands, each file moved in whole and bench.json last. Returns
+/// can take its place (a mount point, or a file in it held by a virus
+/// scanner beyond kBlockedMoveWaitMs), the folder is made where it is
+/// missing and filled where it stands, each file moved in whole and
+/// bench.json last. Returns
 /// whether this call's bench is the one in place. Throws BenchError naming
 /// `folder` when the folder cannot be built or moved; what was built is
 /// removed again. Old build leftovers beside it are removed first.

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 
+#include "platform/system_text.h"
 #include "sim/bench_json_values.h"
 #include "sim/unit_addresses.h"
 
@@ -262,7 +263,7 @@ SimBench ParseBench(const std::string& text, const std::string& folder) {
 
 SimBench LoadBench(const std::string& folder) {
   const std::string path = folder + "/" + kBenchFileName;
-  std::ifstream file(path, std::ios::binary);
+  std::ifstream file(PathOf(path), std::ios::binary);
   if (!file) throw BenchError(path + ": cannot be read");
   // At most one byte past the limit, so that a huge file is refused below
   // without first filling the memory.

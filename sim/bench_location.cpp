@@ -8,11 +8,19 @@
 
 std::string BenchFolder(const EnvironmentReader& variable) {
   const auto text = [&](const char* name) {
-    const char* value = variable(name);
-    return std::string(value ? value : "");
+    return variable(name).value_or("");
   };
   const std::string bench = text("ECUPROG_SIM_BENCH");
-  if (!bench.empty()) return bench;
+  if (!bench.empty()) {
+    if (!PathOf(bench).is_absolute()) {
+      // Never resolved against the server's own working folder: COM
+      // starts it in the system folder, not where the variable was set.
+      throw BenchError("ECUPROG_SIM_BENCH is \"" + bench +
+                       "\", a relative path: it must give the bench "
+                       "folder's full path");
+    }
+    return bench;
+  }
   std::string data = text("XDG_DATA_HOME");
   if (data.empty()) {
     const std::string home = text("HOME");
@@ -40,7 +48,7 @@ SimBench OpenBench(const std::string& folder) {
   }
   const std::string json = folder + "/" + kBenchFileName;
   std::error_code error;
-  if (std::filesystem::symlink_status(json, error).type() ==
+  if (std::filesystem::symlink_status(PathOf(json), error).type() ==
       std::filesystem::file_type::not_found) {
     throw BenchError(json +
                      ": missing, and the folder is not empty, so no default "

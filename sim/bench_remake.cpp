@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <map>
 
+#include "platform/system_text.h"
 #include "sim/bench_json.h"
 #include "sim/unit_lock.h"
 
@@ -16,7 +17,7 @@ using LockNames = std::map<std::string, std::string>;
 // One spelling per file: this process's own two locks on one file would
 // exclude each other.
 std::string PathIn(const std::string& folder, const std::string& name) {
-  return (fs::path(folder) / name).lexically_normal().string();
+  return TextOf((PathOf(folder) / PathOf(name)).lexically_normal());
 }
 
 void AddUnits(const SimBench& bench, const std::string& folder,
@@ -34,7 +35,7 @@ std::vector<std::unique_ptr<FileLock>> HoldBenchUnits(const std::string& folder,
                                                       const SimBench& next) {
   std::vector<std::unique_ptr<FileLock>> held;
   std::error_code error;
-  if (!fs::is_directory(folder, error)) return held;
+  if (!fs::is_directory(PathOf(folder), error)) return held;
   LockNames locks;
   try {
     AddUnits(LoadBench(folder), folder, &locks);
@@ -43,8 +44,8 @@ std::vector<std::unique_ptr<FileLock>> HoldBenchUnits(const std::string& folder,
   }
   AddUnits(next, folder, &locks);
   for (const fs::directory_entry& entry :
-       fs::directory_iterator(folder, error)) {
-    const std::string name = entry.path().filename().string();
+       fs::directory_iterator(PathOf(folder), error)) {
+    const std::string name = TextOf(entry.path().filename());
     if (name.size() > 5 && name.compare(name.size() - 5, 5, ".lock") == 0) {
       locks.emplace(PathIn(folder, name), "the unit of " + name);
     }

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "platform/system_text.h"
 #include "sim/bench_flash.h"
 #include "sim/bench_json.h"
 #include "sim/sample_blocks.h"
@@ -109,8 +110,8 @@ SimBench WriteDefaultBench(const std::string& folder, BenchTiming timing) {
   for (const SimUnit& unit : bench.units) {
     if (!unit.flashSimulated()) continue;
     std::error_code error;
-    std::filesystem::remove(folder + "/" + unit.codeFlashFile, error);
-    std::filesystem::remove(folder + "/" + unit.storeFlashFile, error);
+    std::filesystem::remove(PathOf(folder + "/" + unit.codeFlashFile), error);
+    std::filesystem::remove(PathOf(folder + "/" + unit.storeFlashFile), error);
   }
   SaveBench(bench);
   Holds(bench, kDefaultReadyUnit, "W3", 1, 462, 7, 1);

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "platform/private_file.h"
+#include "platform/system_text.h"
 #include "sim/bench_files.h"
 
 namespace fs = std::filesystem;
@@ -23,7 +24,7 @@ void FlashFile::Prepare() const {
       PrivateFile::Open(path_, PrivateFile::Mode::kRead);
   if (!file) {
     std::error_code error;
-    const fs::file_type type = fs::symlink_status(path_, error).type();
+    const fs::file_type type = fs::symlink_status(PathOf(path_), error).type();
     if (type == fs::file_type::regular) {
       throw BenchError(path_ + ": cannot be read; " + WhatItHolds());
     }
@@ -59,13 +60,13 @@ void FlashFile::Create() const {
   const bool written =
       file->WriteAt(0, erased.data(), erased.size()) && file->Sync();
   file.reset();
-  if (written && MoveIntoPlace(temporary, path_)) {
-    const fs::path folder = fs::path(path_).parent_path();
-    SyncFolder(folder.empty() ? "." : folder.string());
+  if (written && MoveIntoPlaceWhenFree(temporary, path_)) {
+    const fs::path folder = PathOf(path_).parent_path();
+    SyncFolder(folder.empty() ? "." : TextOf(folder));
     return;
   }
   std::error_code error;
-  fs::remove(temporary, error);
+  fs::remove(PathOf(temporary), error);
   // Another server of the bench made it first: that one is whole.
   std::unique_ptr<PrivateFile> made =
       PrivateFile::Open(path_, PrivateFile::Mode::kRead);

@@ -40,6 +40,7 @@
 #include "platform/com_registration.h"
 #include "platform/local_server.h"
 #include "platform/parent_console.h"
+#include "platform/system_text.h"
 #include "server/server_interfaces.h"
 #include "sim/bench_location.h"
 #include "sim/bench_remake.h"
@@ -56,7 +57,7 @@ constexpr const char* kUsage =
     "--unregister | --check | --make-bench DIR [--instant]\n";
 
 int Fail(const std::string& message) {
-  std::fprintf(stderr, "ecuprog-sim: %s\n", message.c_str());
+  WriteText(stderr, "ecuprog-sim: " + message + "\n");
   return 1;
 }
 
@@ -80,7 +81,7 @@ bool ReportServerReached() {
   const std::vector<ServerReached> reached = CheckServerReached();
   CoUninitialize();
   for (const ServerReached& one : reached) {
-    std::printf("%s reach %s\n", one.programs.c_str(), one.answer.c_str());
+    WriteText(stdout, one.programs + " reach " + one.answer + "\n");
   }
   std::fflush(stdout);
   return EveryProgramReachesSimulator(reached);
@@ -92,7 +93,7 @@ int Check() {
         "check failed: not every program reaches the simulator, so a "
         "rehearsal job could reach a real programming server or none");
   }
-  std::printf("check passed: every program reaches the simulator\n");
+  WriteText(stdout, "check passed: every program reaches the simulator\n");
   return 0;
 }
 
@@ -118,12 +119,13 @@ int Register(bool localServer) {
     return Fail("registration failed (" + std::to_string(result) + ")");
   }
   if (!otherBitness.empty()) {
-    std::printf("registered %s for programs of the other bitness\n",
-                otherBitness.c_str());
+    WriteText(stdout, "registered " + otherBitness +
+                          " for programs of the other bitness\n");
   }
-  std::printf(localServer ? "registered %s\n"
-                          : "registered the marshalling beside %s\n",
-              path.c_str());
+  WriteText(stdout, (localServer ? "registered "
+                                 : "registered the "
+                                   "marshalling beside ") +
+                        path + "\n");
   std::fflush(stdout);
   // COM's answer, not the registry's: a server already running, or one
   // registered where programs of one bitness look first, wins over the
@@ -242,8 +244,11 @@ int main(int argc, char** argv) {
       return 2;
     }
     try {
+      // The folder as typed, in whatever letters: argv spells it in the
+      // ANSI code page.
       RemakeDefaultBench(
-          argv[2], instant ? BenchTiming::kInstant : BenchTiming::kRealistic);
+          ProgramArguments(argc, argv).at(2),
+          instant ? BenchTiming::kInstant : BenchTiming::kRealistic);
     } catch (const BenchError& error) {
       return Fail(error.what());
     }

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/system_text.h"
 #include "platform/win32/classes_root.h"
 #include "platform/win32/earlier_registration.h"
 #include "platform/win32/idl/proxy_clsid.h"
@@ -39,17 +40,6 @@ std::wstring InterfaceKey(const IID& iid) {
   wchar_t text[40] = {};
   StringFromGUID2(iid, text, 40);
   return std::wstring(L"Interface\\") + text;
-}
-
-std::string Narrow(const std::wstring& text) {
-  const int length = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr,
-                                         0, nullptr, nullptr);
-  if (length <= 0) return "";
-  std::string narrow(static_cast<size_t>(length), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, narrow.data(), length,
-                      nullptr, nullptr);
-  narrow.resize(static_cast<size_t>(length - 1));
-  return narrow;
 }
 
 // Adds the result of one more step to the undo's: a failure stays, and
@@ -86,7 +76,8 @@ std::string OwnExecutablePath() {
     const DWORD length = GetModuleFileNameW(nullptr, path.data(),
                                             static_cast<DWORD>(path.size()));
     if (length == 0) return "";
-    if (length < path.size()) return Narrow(std::wstring(path.data(), length));
+    if (length < path.size())
+      return Utf8Text(std::wstring(path.data(), length));
     path.resize(path.size() * 2);
   }
 }
@@ -176,7 +167,7 @@ HRESULT RegisterInterfaceMarshalling(const std::string& serverPath,
   const std::wstring dll =
       (folder.empty() ? L"" : folder + L"\\") + ECUPROG_PROXY_DLL_NAME;
   if (!Exists(dll)) {
-    std::fprintf(stderr, "%s is missing\n", Narrow(dll).c_str());
+    WriteText(stderr, Utf8Text(dll) + " is missing\n");
     return E_FAIL;
   }
   HRESULT result = RegisterMarshallingDll(dll);
@@ -188,7 +179,7 @@ HRESULT RegisterInterfaceMarshalling(const std::string& serverPath,
   RegistryViewScope view(OtherRegistryView());
   result = RegisterMarshallingDll(other);
   if (SUCCEEDED(result) && otherBitness != nullptr)
-    *otherBitness = Narrow(other);
+    *otherBitness = Utf8Text(other);
   return result;
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "platform/system_text.h"
 #include "sim/code_flash_check.h"
 #include "sim/store_flash_check.h"
 
@@ -86,7 +87,7 @@ void SimState::Report(const std::string& message) const {
   if (reportHook_) {
     reportHook_(message);
   } else {
-    std::fprintf(stderr, "ecuprog-sim: %s\n", message.c_str());
+    WriteText(stderr, "ecuprog-sim: " + message + "\n");
   }
 }
 

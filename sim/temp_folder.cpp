@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <random>
 
+#include "platform/system_text.h"
 #include "sim/bench.h"
 
 TempFolder::TempFolder() {
@@ -15,14 +16,14 @@ TempFolder::TempFolder() {
     const fs::path candidate =
         base / ("ecuprog-bench-" + std::to_string(random()));
     if (fs::create_directory(candidate, error)) {
-      path_ = candidate.string();
+      path_ = TextOf(candidate);
       return;
     }
   }
-  throw BenchError("cannot create a folder in " + base.string());
+  throw BenchError("cannot create a folder in " + TextOf(base));
 }
 
 TempFolder::~TempFolder() {
   std::error_code error;
-  std::filesystem::remove_all(path_, error);
+  std::filesystem::remove_all(PathOf(path_), error);
 }

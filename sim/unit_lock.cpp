@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "platform/system_text.h"
 #include "server/server_interfaces.h"
 #include "sim/sim_state.h"
 
@@ -12,7 +13,7 @@ std::string UnitLocks::LockPath(const std::string& codeFlashPath) {
 std::string UnitLocks::Problem(const std::string& lockPath) {
   namespace fs = std::filesystem;
   std::error_code error;
-  const fs::file_type type = fs::symlink_status(lockPath, error).type();
+  const fs::file_type type = fs::symlink_status(PathOf(lockPath), error).type();
   if (type == fs::file_type::not_found) {
     return lockPath + ": the unit's lock cannot be created";
   }

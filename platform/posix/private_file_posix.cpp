@@ -101,6 +101,8 @@ bool MoveIntoPlace(const std::string& from, const std::string& to) {
   return true;
 }
 
+bool LastMoveWasBlocked() { return false; }
+
 bool SyncFolder(const std::string& path) {
   const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return false;

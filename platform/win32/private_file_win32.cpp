@@ -17,6 +17,19 @@ OVERLAPPED At(uint64_t offset) {
 // One call moves at most this much, so the count fits a DWORD.
 constexpr size_t kMaxChunk = 1 << 30;
 
+// Whether this thread's last move failed on a file another program held.
+thread_local bool lastMoveBlocked = false;
+
+// A file held open without FILE_SHARE_DELETE refuses its own rename with a
+// sharing violation, and any open file in a folder refuses the folder's
+// rename with access denied.
+bool Moved(BOOL result) {
+  const DWORD error = result ? ERROR_SUCCESS : GetLastError();
+  lastMoveBlocked =
+      error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION;
+  return result != 0;
+}
+
 }  // namespace
 
 std::unique_ptr<PrivateFile> PrivateFile::Open(const std::string& path,
@@ -84,23 +97,31 @@ bool RenameOver(const std::string& from, const std::string& to) {
   const std::wstring source = WidePath(from);
   const std::wstring target = WidePath(to);
   const DWORD attributes = GetFileAttributesW(source.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+  if (attributes == INVALID_FILE_ATTRIBUTES) return Moved(FALSE);
   if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
     // Windows moves no folder over another: an empty one in the way goes
     // first (RemoveDirectory refuses one that holds anything), and when
     // another process's folder arrives in between, the move fails.
     RemoveDirectoryW(target.c_str());
-    return MoveFileExW(source.c_str(), target.c_str(), 0) != 0;
+    if (Moved(MoveFileExW(source.c_str(), target.c_str(), 0))) return true;
+    // A folder in the way refuses the move with access denied as well:
+    // another process's bench, which no wait moves.
+    if (GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES) {
+      lastMoveBlocked = false;
+    }
+    return false;
   }
-  return MoveFileExW(source.c_str(), target.c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+  return Moved(MoveFileExW(source.c_str(), target.c_str(),
+                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
 }
 
 bool MoveIntoPlace(const std::string& from, const std::string& to) {
   // Without MOVEFILE_REPLACE_EXISTING the move fails where a file is.
-  return MoveFileExW(WidePath(from).c_str(), WidePath(to).c_str(),
-                     MOVEFILE_WRITE_THROUGH) != 0;
+  return Moved(MoveFileExW(WidePath(from).c_str(), WidePath(to).c_str(),
+                           MOVEFILE_WRITE_THROUGH));
 }
+
+bool LastMoveWasBlocked() { return lastMoveBlocked; }
 
 // MOVEFILE_WRITE_THROUGH already waits for the rename to reach the disk.
 bool SyncFolder(const std::string&) { return true; }

@@ -18,6 +18,19 @@ inline std::wstring WidePath(const std::string& path) {
   return wide;
 }
 
+/// The UTF-8 text of wide text from a Windows call: the one way back, as
+/// WidePath is the one way there.
+inline std::string Utf8Text(const std::wstring& wide) {
+  const int length = WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, nullptr,
+                                         0, nullptr, nullptr);
+  if (length <= 0) return "";
+  std::string text(static_cast<size_t>(length), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, text.data(), length,
+                      nullptr, nullptr);
+  text.resize(static_cast<size_t>(length - 1));
+  return text;
+}
+
 /// Opens `path` itself, never what a link there points to: a link (any
 /// reparse point) is refused. INVALID_HANDLE_VALUE when it cannot.
 inline HANDLE OpenWithoutFollowing(const std::string& path, DWORD access,

@@ -17,6 +17,7 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <optional>
 
 #include "sim/bench_flash.h"
 #include "sim/bench_json.h"
@@ -375,6 +376,116 @@ TEST_F(BenchFilesTest, OldBuildLeftoversGoWhenTheNextBenchIsMade) {
   EXPECT_TRUE(fs::exists(newBeside));
   EXPECT_TRUE(fs::exists(other));
   EXPECT_EQ(Hidden(bench_), std::vector<std::string>{});
+}
+
+// Moves refused as a virus scanner refuses them on Windows while it reads
+// a new file: `refuse(from, to)` says whether this try is refused. Pauses
+// are counted, not waited.
+class BlockedMoves {
+ public:
+  using Refusal = std::function<bool(const std::string&, const std::string&)>;
+  explicit BlockedMoves(Refusal refuse) {
+    const BenchMoves system = SystemBenchMoves();
+    const auto blockable = [this, refuse](auto move) {
+      return
+          [this, refuse, move](const std::string& from, const std::string& to) {
+            moves.emplace_back(from, to);
+            blocked_ = refuse(from, to);
+            return !blocked_ && move(from, to);
+          };
+    };
+    saved_ = SetBenchMoves(
+        {blockable(system.renameOver), blockable(system.moveIntoPlace),
+         [this] { return blocked_; }, [this](DWORD ms) { paused += ms; }});
+  }
+  ~BlockedMoves() { SetBenchMoves(saved_); }
+
+  std::vector<std::pair<std::string, std::string>> moves;
+  DWORD paused = 0;
+
+ private:
+  BenchMoves saved_;
+  bool blocked_ = false;
+};
+
+TEST_F(BenchFilesTest, MovesAVirusScannerBlocksAreWaitedForThenDoneInPlace) {
+  const std::string json = bench_ + "/" + kBenchFileName;
+  const auto intoBench = [this](const std::string& from,
+                                const std::string& to) {
+    return to == bench_ && from.find(".bench.building-") != std::string::npos;
+  };
+  // Each case refuses some tries; `filled`: the bench is filled where it
+  // stands rather than renamed into place.
+  const struct {
+    const char* name;
+    std::function<BlockedMoves::Refusal()> refusal;
+    bool made;
+    bool filled;
+    std::optional<DWORD> paused;  // nullopt: some pause, of each file
+  } cases[] = {
+      {"nothing blocked",
+       [] {
+         return [](const std::string&, const std::string&) { return false; };
+       },
+       true, false, 0},
+      {"the folder's rename blocked three times",
+       [&] {
+         return [&, count = 0](const std::string& from,
+                               const std::string& to) mutable {
+           return intoBench(from, to) && ++count <= 3;
+         };
+       },
+       true, false, 3 * kBlockedMoveRetryMs},
+      {"the folder's rename blocked for good", [&] { return intoBench; }, true,
+       true, kBlockedMoveWaitMs},
+      {"each file's first two moves blocked",
+       [&] {
+         return [&, counts = std::map<std::string, int>()](
+                    const std::string& from, const std::string&) mutable {
+           return ++counts[from] <= 2;
+         };
+       },
+       true, false, std::nullopt},
+      {"every move blocked for good",
+       [] {
+         return [](const std::string&, const std::string&) { return true; };
+       },
+       false, false, kBlockedMoveWaitMs},
+  };
+  for (const auto& blocked : cases) {
+    SCOPED_TRACE(blocked.name);
+    fs::remove_all(bench_);
+    BlockedMoves moves(blocked.refusal());
+    bool made = false;
+    try {
+      OpenBench(bench_);
+      made = true;
+    } catch (const BenchError& error) {
+      EXPECT_EQ(std::string(error.what()).rfind(bench_ + ": ", 0), 0u)
+          << error.what();
+    }
+    EXPECT_EQ(made, blocked.made);
+    if (blocked.made) {
+      ExpectWholeDefaultBench(bench_);
+      EXPECT_EQ(Hidden(bench_), std::vector<std::string>{});
+      bool filled = false;
+      for (const auto& [from, to] : moves.moves) filled |= to == json;
+      EXPECT_EQ(filled, blocked.filled);
+    } else {
+      // No bench, not even a part of one.
+      EXPECT_TRUE(IsMissingOrEmptyFolder(bench_));
+      EXPECT_FALSE(fs::exists(json));
+    }
+    if (blocked.paused) {
+      EXPECT_EQ(moves.paused, *blocked.paused);
+    } else {
+      EXPECT_GT(moves.paused, 0u);
+    }
+    // Nothing beside it but leftovers a scanner kept may stay.
+    for (const auto& [name, contents] : Snapshot(folder_.path())) {
+      EXPECT_TRUE(name == "bench" || IsBuildLeftover(name)) << name;
+    }
+  }
 }
 
 }  // namespace

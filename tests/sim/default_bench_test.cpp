@@ -38,9 +38,11 @@ TEST(DefaultBench, WritingAgainStartsFromErasedFlash) {
 
 TEST(BenchLocation, VariableFirstThenDataHomeThenHome) {
   std::map<std::string, std::string> environment;
-  const EnvironmentReader variable = [&](const char* name) -> const char* {
+  const EnvironmentReader variable =
+      [&](const char* name) -> std::optional<std::string> {
     auto it = environment.find(name);
-    return it == environment.end() ? nullptr : it->second.c_str();
+    if (it == environment.end()) return std::nullopt;
+    return it->second;
   };
   EXPECT_THROW(BenchFolder(variable), BenchError);
   environment["LOCALAPPDATA"] = "C:/Users/op/AppData/Local";
@@ -53,6 +55,29 @@ TEST(BenchLocation, VariableFirstThenDataHomeThenHome) {
   EXPECT_EQ(BenchFolder(variable), "/data/ecuprog/bench");
   environment["ECUPROG_SIM_BENCH"] = "/benches/one";
   EXPECT_EQ(BenchFolder(variable), "/benches/one");
+}
+
+TEST(BenchLocation, ARelativeBenchVariableIsRefused) {
+  // The server does not run where the variable was set: COM starts it in
+  // the system folder, where a relative path would name another bench.
+  for (const char* relative :
+       {"bench", "./bench", "../benches/one", "C:bench", "\\bench"}) {
+    SCOPED_TRACE(relative);
+    const EnvironmentReader variable =
+        [&](const char* name) -> std::optional<std::string> {
+      if (std::string(name) == "ECUPROG_SIM_BENCH") return relative;
+      return "/home/op";
+    };
+    try {
+      BenchFolder(variable);
+      ADD_FAILURE() << "taken";
+    } catch (const BenchError& error) {
+      EXPECT_EQ(std::string(error.what()),
+                "ECUPROG_SIM_BENCH is \"" + std::string(relative) +
+                    "\", a relative path: it must give the bench folder's "
+                    "full path");
+    }
+  }
 }
 
 TEST(BenchLocation, FirstUseMakesTheDefaultBench) {

@@ -18,11 +18,12 @@
 
 #include "blocks/block_crc.h"
 #include "blocks/block_header.h"
+#include "platform/system_text.h"
 
 namespace {
 
-std::vector<uint8_t> ReadFile(const char* path) {
-  std::ifstream in(path, std::ios::binary);
+std::vector<uint8_t> ReadFile(const std::string& path) {
+  std::ifstream in(PathOf(path), std::ios::binary);
   return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
 }
 
@@ -42,14 +43,16 @@ int main(int argc, char** argv) {
     return 2;
   }
   BuildCrcTable();
-  const std::vector<uint8_t> stream = ReadFile(argv[1]);
+  // Bench paths of any letters: argv spells them in the ANSI code page.
+  const std::vector<std::string> paths = ProgramArguments(argc, argv);
+  const std::vector<uint8_t> stream = ReadFile(paths[1]);
   CryptoPP::ZlibDecompressor inflater;
   inflater.PutMessageEnd(stream.data(), stream.size());
   std::vector<uint8_t> image(inflater.MaxRetrievable());
   inflater.Get(image.data(), image.size());
-  const std::vector<uint8_t> profile = ReadFile(argv[2]);
-  std::vector<uint8_t> code = ReadFile(argv[3]);
-  const std::vector<uint8_t> store = ReadFile(argv[4]);
+  const std::vector<uint8_t> profile = ReadFile(paths[2]);
+  std::vector<uint8_t> code = ReadFile(paths[3]);
+  const std::vector<uint8_t> store = ReadFile(paths[4]);
   const uint32_t before =
       static_cast<uint32_t>(std::strtoul(argv[5], nullptr, 10));
   const uint32_t after =
