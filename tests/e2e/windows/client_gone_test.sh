@@ -39,10 +39,12 @@ set_erase_ms() { sed -E -i "s/\"eraseMs\": [0-9]+/\"eraseMs\": $1/" "$bench/benc
 
 # job_until TEXT OUT: starts a job choosing 4711 in the background, its
 # output in OUT, and returns once OUT shows TEXT; the job's pid in $job.
+# Ten minutes only catch a job that never gets there: a 32-bit tool under
+# qemu's emulation may take minutes to start on a busy machine.
 job_until() {
   printf '4711\n' | bash "$here/wine.sh" "$ecuprog" >"$2" 2>&1 &
   job=$!
-  for _ in $(seq 1200); do
+  for _ in $(seq 6000); do
     grep -qF "$1" "$2" && return 0
     kill -0 "$job" 2>/dev/null || break
     sleep 0.1
