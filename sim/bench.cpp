@@ -160,6 +160,7 @@ void ValidateFault(size_t index, const SimFault& fault) {
       }
       break;
     case FaultAction::kExit:
+    case FaultAction::kThrow:
       break;
   }
   if (fault.during &&

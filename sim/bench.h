@@ -102,6 +102,10 @@ enum class FaultAction {
   kWrongElementType,  ///< the array comes with element type `value`
   kBadLength,         ///< the array has `value` elements (a broken count)
   kExit,              ///< the server process ends at this call
+  /// The call throws inside the server, as a fault in the server's own code
+  /// would: a rehearsal of a server that breaks inside one call and must
+  /// answer it with a failure, not end.
+  kThrow,
 };
 
 /// One scripted fault: hits call number `call` (1-based) of `operation`,

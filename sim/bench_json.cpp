@@ -119,13 +119,14 @@ FaultAction Action(const json& value, const std::string& where) {
       {"emptyOutput", FaultAction::kEmptyOutput},
       {"wrongElementType", FaultAction::kWrongElementType},
       {"badLength", FaultAction::kBadLength},
-      {"exit", FaultAction::kExit}};
+      {"exit", FaultAction::kExit},
+      {"throw", FaultAction::kThrow}};
   for (const auto& [name, action] : kActions) {
     if (text == name) return action;
   }
   Refuse(where, "unknown action \"" + text +
                     "\" (resultCode, status, emptyOutput, wrongElementType, "
-                    "badLength, exit)");
+                    "badLength, exit, throw)");
 }
 
 SimFault ReadFault(const json& value, const std::string& where) {

@@ -122,6 +122,8 @@ const char* ActionName(FaultAction action) {
       return "badLength";
     case FaultAction::kExit:
       return "exit";
+    case FaultAction::kThrow:
+      return "throw";
   }
   return "";
 }

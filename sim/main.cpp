@@ -178,6 +178,7 @@ int Serve(int argc, char** argv) {
   if (CoInitializeEx(nullptr, COINIT_MULTITHREADED) != S_OK) {
     return Fail("COM cannot be initialised");
   }
+  PrepareLocalServer();
   IClassFactory* factory = server->NewClassFactory();
   DWORD cookie = 0;
   HRESULT result =
@@ -205,8 +206,9 @@ int Serve(int argc, char** argv) {
     return live == 0;
   };
   const int code = ServeLocalServer(argc, argv, clientHasLetGo);
-  // The client has gone, in order or not: the units finish what they were
-  // given before the server lets go of them (its unit locks end with it).
+  // The client has gone, in order or not (its process ended with objects
+  // still held): the units finish what they were given before the server
+  // lets go of them (its unit locks end with it).
   for (const std::string& path : state.FinishRunningErases()) {
     Fail(path + ": a running erase could not be finished");
   }

@@ -2,6 +2,7 @@
 // creates the server.
 #include <atomic>
 
+#include "sim/sim_call.h"
 #include "sim/sim_objects.h"
 
 namespace {
@@ -34,7 +35,8 @@ class SimClassFactory : public IClassFactory {
 
   HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid,
                                            void** object) override {
-    const HRESULT result = Create(outer, riid, object);
+    const HRESULT result = ServeSimCall(
+        *state_, [&]() -> HRESULT { return Create(outer, riid, object); });
     // Only now: an object handed out is already counted live, so whoever
     // watches for the end of the job cannot take the moment in between for
     // it.

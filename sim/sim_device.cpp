@@ -17,15 +17,19 @@ class SimDevice : public SimObject<DeviceInterfaceUnused> {
   HRESULT STDMETHODCALLTYPE
   GetCodeProgrammer(USHORT unitKeyA, USHORT identityId,
                     ProgrammingInterface** code) override {
-    return Programmer("GetCodeProgrammer", SimRegion::kCode, unitKeyA,
-                      identityId, code);
+    return Serve([&]() -> HRESULT {
+      return Programmer("GetCodeProgrammer", SimRegion::kCode, unitKeyA,
+                        identityId, code);
+    });
   }
 
   HRESULT STDMETHODCALLTYPE
   GetStoreProgrammer(USHORT unitKeyA, USHORT identityId,
                      ProgrammingInterface** store) override {
-    return Programmer("GetStoreProgrammer", SimRegion::kStore, unitKeyA,
-                      identityId, store);
+    return Serve([&]() -> HRESULT {
+      return Programmer("GetStoreProgrammer", SimRegion::kStore, unitKeyA,
+                        identityId, store);
+    });
   }
 
  private:

@@ -1,14 +1,18 @@
 // The IUnknown part every object of the simulated server shares: reference
-// counting, QueryInterface for IUnknown and the object's own interface, and
-// the bookkeeping tests use to check that the client released what it held.
+// counting, QueryInterface for IUnknown and the object's own interface, the
+// bookkeeping tests use to check that the client released what it held, and
+// the frame every method of the object's interface runs in (Serve).
 #ifndef ECUPROG_SIM_SIM_OBJECT_H
 #define ECUPROG_SIM_SIM_OBJECT_H
 
 #include <atomic>
 #include <memory>
 #include <string>
+#include <utility>
 
+#include "platform/local_server.h"
 #include "platform/windows_api.h"
+#include "sim/sim_call.h"
 #include "sim/sim_state.h"
 
 template <typename Interface>
@@ -49,6 +53,16 @@ class SimObject : public Interface {
 
  protected:
   virtual ~SimObject() = default;
+
+  /// Runs one method's work as ServeSimCall does. The process that calls
+  /// it is the client (the class object's caller may be the system's
+  /// activation service instead): the server watches it, so that it ends
+  /// with that process, however the process ended.
+  template <typename Body>
+  HRESULT Serve(Body&& body) noexcept {
+    WatchCallingClient();
+    return ServeSimCall(*state_, std::forward<Body>(body));
+  }
 
   std::shared_ptr<SimState> state_;
   const std::string& unitName() const { return unitName_; }

@@ -28,125 +28,136 @@ class SimProgrammer : public SimObject<ProgrammingInterfaceUnused> {
   HRESULT STDMETHODCALLTYPE AcquireGroup(ULONG groupKey, REFGUID groupId,
                                          GroupTicket* ticket,
                                          USHORT* status) override {
-    SimCall call = Call("AcquireGroup", {groupKey});
-    const uint8_t* id = reinterpret_cast<const uint8_t*>(&groupId);
-    call.bytes.assign(id, id + sizeof(GUID));
-    const SimFault* fault = nullptr;
-    const HRESULT entered = state_->Enter(std::move(call), &fault);
-    if (entered != S_OK) return entered;
-    if (ticket == nullptr || status == nullptr) return E_POINTER;
-    if (AnswersStatus(fault, status)) return S_OK;
-    if (groupKey != state_->Record(unitIndex_).groupKey()) {
-      *status = kSimStatusWrongGroupKey;
+    return Serve([&]() -> HRESULT {
+      SimCall call = Call("AcquireGroup", {groupKey});
+      const uint8_t* id = reinterpret_cast<const uint8_t*>(&groupId);
+      call.bytes.assign(id, id + sizeof(GUID));
+      const SimFault* fault = nullptr;
+      const HRESULT entered = state_->Enter(std::move(call), &fault);
+      if (entered != S_OK) return entered;
+      if (ticket == nullptr || status == nullptr) return E_POINTER;
+      if (AnswersStatus(fault, status)) return S_OK;
+      if (groupKey != state_->Record(unitIndex_).groupKey()) {
+        *status = kSimStatusWrongGroupKey;
+        return SimState::Result(fault);
+      }
+      *status = ClaimUnit(*state_, unitIndex_);
+      if (*status != kStatusDone) return SimState::Result(fault);
+      // The ticket means nothing outside the server; it carries the group.
+      std::memcpy(ticket->bytes, id, sizeof ticket->bytes);
+      groupHeld_ = true;
+      *status = kStatusDone;
       return SimState::Result(fault);
-    }
-    *status = ClaimUnit(*state_, unitIndex_);
-    if (*status != kStatusDone) return SimState::Result(fault);
-    // The ticket means nothing outside the server; it carries the group.
-    std::memcpy(ticket->bytes, id, sizeof ticket->bytes);
-    groupHeld_ = true;
-    *status = kStatusDone;
-    return SimState::Result(fault);
+    });
   }
 
   HRESULT STDMETHODCALLTYPE StartErase(ULONG startAddress, ULONG length,
                                        USHORT* status) override {
-    const SimFault* fault = nullptr;
-    const HRESULT entered =
-        state_->Enter(Call("StartErase", {startAddress, length}), &fault);
-    if (entered != S_OK) return entered;
-    if (status == nullptr) return E_POINTER;
-    if (AnswersStatus(fault, status)) return S_OK;
-    std::optional<SimState::Erase>& erase = RunningErase();
-    const USHORT refusal = Refusal(startAddress, length);
-    if (refusal != kStatusDone) {
-      *status = refusal;
-    } else if (flash_.IsErased(startAddress, length)) {
-      *status = kStatusDone;  // already blank: nothing to erase
-    } else {
-      // Assigned, not emplaced: clang does not see Erase as default-
-      // constructible in optional::emplace (its members have initialisers).
-      erase = SimState::Erase{};
-      flash_.SectorRange(startAddress, length, &erase->start, &erase->length);
-      erase->ends = Clock::now() + std::chrono::milliseconds(Unit().eraseMs);
-      *status = kStatusBusy;
-    }
-    if (Dies(fault)) return DieErasing();
-    return SimState::Result(fault);
+    return Serve([&]() -> HRESULT {
+      const SimFault* fault = nullptr;
+      const HRESULT entered =
+          state_->Enter(Call("StartErase", {startAddress, length}), &fault);
+      if (entered != S_OK) return entered;
+      if (status == nullptr) return E_POINTER;
+      if (AnswersStatus(fault, status)) return S_OK;
+      std::optional<SimState::Erase>& erase = RunningErase();
+      const USHORT refusal = Refusal(startAddress, length);
+      if (refusal != kStatusDone) {
+        *status = refusal;
+      } else if (flash_.IsErased(startAddress, length)) {
+        *status = kStatusDone;  // already blank: nothing to erase
+      } else {
+        // Assigned, not emplaced: clang does not see Erase as default-
+        // constructible in optional::emplace (its members have initialisers).
+        erase = SimState::Erase{};
+        flash_.SectorRange(startAddress, length, &erase->start, &erase->length);
+        erase->ends = Clock::now() + std::chrono::milliseconds(Unit().eraseMs);
+        *status = kStatusBusy;
+      }
+      if (Dies(fault)) return DieErasing();
+      return SimState::Result(fault);
+    });
   }
 
   HRESULT STDMETHODCALLTYPE PollErase(USHORT* status) override {
-    const SimFault* fault = nullptr;
-    const HRESULT entered = state_->Enter(Call("PollErase", {}), &fault);
-    if (entered != S_OK) return entered;
-    if (status == nullptr) return E_POINTER;
-    std::optional<SimState::Erase>& erase = RunningErase();
-    if (Dies(fault)) return DieErasing();
-    if (AnswersStatus(fault, status)) {
-      // A failure ends the erase where it stands: nothing was erased.
-      if (*status != kStatusBusy) erase.reset();
-      return S_OK;
-    }
-    if (!erase) {
-      *status = kStatusDone;  // nothing running
+    return Serve([&]() -> HRESULT {
+      const SimFault* fault = nullptr;
+      const HRESULT entered = state_->Enter(Call("PollErase", {}), &fault);
+      if (entered != S_OK) return entered;
+      if (status == nullptr) return E_POINTER;
+      std::optional<SimState::Erase>& erase = RunningErase();
+      if (Dies(fault)) return DieErasing();
+      if (AnswersStatus(fault, status)) {
+        // A failure ends the erase where it stands: nothing was erased.
+        if (*status != kStatusBusy) erase.reset();
+        return S_OK;
+      }
+      if (!erase) {
+        *status = kStatusDone;  // nothing running
+        return SimState::Result(fault);
+      }
+      ++erase->polls;
+      if (Clock::now() < erase->ends || erase->polls <= Unit().erasePolls) {
+        *status = kStatusBusy;
+        return SimState::Result(fault);
+      }
+      const bool erased = flash_.Fill(erase->start, erase->length, kErasedByte);
+      erase.reset();
+      *status = erased ? kStatusDone : kSimStatusFlashFault;
       return SimState::Result(fault);
-    }
-    ++erase->polls;
-    if (Clock::now() < erase->ends || erase->polls <= Unit().erasePolls) {
-      *status = kStatusBusy;
-      return SimState::Result(fault);
-    }
-    const bool erased = flash_.Fill(erase->start, erase->length, kErasedByte);
-    erase.reset();
-    *status = erased ? kStatusDone : kSimStatusFlashFault;
-    return SimState::Result(fault);
+    });
   }
 
   HRESULT STDMETHODCALLTYPE ProgramRegion(ULONG startAddress, ULONG length,
                                           SAFEARRAY* data,
                                           USHORT* status) override {
-    SimArrayFacts facts;
-    std::vector<uint8_t> bytes;
-    const bool read = data != nullptr && ReadSimByteArray(data, &facts, &bytes);
-    const SimFault* fault = nullptr;
-    const HRESULT entered = state_->Enter(
-        Call("ProgramRegion",
-             {startAddress, length, facts.count, facts.lowerBound, facts.type}),
-        &fault);
-    if (entered != S_OK) return entered;
-    if (data == nullptr || status == nullptr) return E_POINTER;
-    if (!read || bytes.size() != length) return E_INVALIDARG;
-    if (AnswersStatus(fault, status)) return S_OK;
-    // Real flash only clears bits: writing over data that is not erased
-    // would corrupt it, so the part refuses and writes nothing.
-    const USHORT refusal = Refusal(startAddress, length);
-    const bool writable =
-        refusal == kStatusDone && flash_.IsErased(startAddress, length);
-    if (Dies(fault)) {
-      if (writable) flash_.Write(startAddress, bytes.data(), length / 2);
-      return state_->ExitNow();
-    }
-    if (refusal != kStatusDone) {
-      *status = refusal;
-    } else if (!writable) {
-      *status = kSimStatusRefused;
-    } else {
-      const bool written = flash_.Write(startAddress, bytes.data(), length);
-      if (Unit().programMs > 0) Sleep(Unit().programMs);
-      *status = written ? kStatusDone : kSimStatusFlashFault;
-    }
-    return SimState::Result(fault);
+    return Serve([&]() -> HRESULT {
+      SimArrayFacts facts;
+      std::vector<uint8_t> bytes;
+      const bool read =
+          data != nullptr && ReadSimByteArray(data, &facts, &bytes);
+      const SimFault* fault = nullptr;
+      const HRESULT entered = state_->Enter(
+          Call("ProgramRegion", {startAddress, length, facts.count,
+                                 facts.lowerBound, facts.type}),
+          &fault);
+      if (entered != S_OK) return entered;
+      if (data == nullptr || status == nullptr) return E_POINTER;
+      if (!read || bytes.size() != length) return E_INVALIDARG;
+      if (AnswersStatus(fault, status)) return S_OK;
+      // Real flash only clears bits: writing over data that is not erased
+      // would corrupt it, so the part refuses and writes nothing.
+      const USHORT refusal = Refusal(startAddress, length);
+      const bool writable =
+          refusal == kStatusDone && flash_.IsErased(startAddress, length);
+      if (Dies(fault)) {
+        if (writable) flash_.Write(startAddress, bytes.data(), length / 2);
+        return state_->ExitNow();
+      }
+      if (refusal != kStatusDone) {
+        *status = refusal;
+      } else if (!writable) {
+        *status = kSimStatusRefused;
+      } else {
+        const bool written = flash_.Write(startAddress, bytes.data(), length);
+        if (Unit().programMs > 0) Sleep(Unit().programMs);
+        *status = written ? kStatusDone : kSimStatusFlashFault;
+      }
+      return SimState::Result(fault);
+    });
   }
 
   HRESULT STDMETHODCALLTYPE ResetDevice(USHORT* status) override {
-    const SimFault* fault = nullptr;
-    const HRESULT entered = state_->Enter(Call("ResetDevice", {}), &fault);
-    if (entered != S_OK) return entered;
-    if (status == nullptr) return E_POINTER;
-    if (AnswersStatus(fault, status)) return S_OK;
-    state_->Restart(unitIndex_);
-    *status = kStatusDone;
-    return SimState::Result(fault);
+    return Serve([&]() -> HRESULT {
+      const SimFault* fault = nullptr;
+      const HRESULT entered = state_->Enter(Call("ResetDevice", {}), &fault);
+      if (entered != S_OK) return entered;
+      if (status == nullptr) return E_POINTER;
+      if (AnswersStatus(fault, status)) return S_OK;
+      state_->Restart(unitIndex_);
+      *status = kStatusDone;
+      return SimState::Result(fault);
+    });
   }
 
  private:

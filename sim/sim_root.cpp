@@ -24,116 +24,133 @@ class SimRoot : public SimObject<ProgrammingServerUnused> {
   HRESULT STDMETHODCALLTYPE GetIdentities(USHORT unitKeyA, USHORT unitKeyB,
                                           LONG first, LONG second, LONG third,
                                           SAFEARRAY** identities) override {
-    const size_t unit = UnitByKeys(unitKeyA, unitKeyB);
-    const SimFault* fault = nullptr;
-    const HRESULT entered = state_->Enter(
-        Call("GetIdentities", unit, {unitKeyA, unitKeyB, first, second, third}),
-        &fault);
-    if (entered != S_OK) return entered;
-    if (identities == nullptr) return E_POINTER;
-    *identities = nullptr;
-    if (first != kIdentitiesFirst || second != kIdentitiesSecond ||
-        third != kIdentitiesThird) {
-      return E_INVALIDARG;
-    }
-    // A unit's identities are told to its own pair of keys only; keys that
-    // are no unit's pair are refused.
-    if (unit >= state_->unitCount()) return E_INVALIDARG;
-    std::vector<uint8_t> words;
-    for (const SimIdentity& identity : state_->unit(unit).identities) {
-      for (uint16_t value : {identity.identityGroup, identity.identityId,
-                             identity.accessLevel}) {
-        words.push_back(static_cast<uint8_t>(value));
-        words.push_back(static_cast<uint8_t>(value >> 8));
+    return Serve([&]() -> HRESULT {
+      const size_t unit = UnitByKeys(unitKeyA, unitKeyB);
+      const SimFault* fault = nullptr;
+      const HRESULT entered =
+          state_->Enter(Call("GetIdentities", unit,
+                             {unitKeyA, unitKeyB, first, second, third}),
+                        &fault);
+      if (entered != S_OK) return entered;
+      if (identities == nullptr) return E_POINTER;
+      *identities = nullptr;
+      if (first != kIdentitiesFirst || second != kIdentitiesSecond ||
+          third != kIdentitiesThird) {
+        return E_INVALIDARG;
       }
-    }
-    return AnswerSimArray(fault, VT_UI2, words, identities);
+      // A unit's identities are told to its own pair of keys only; keys that
+      // are no unit's pair are refused.
+      if (unit >= state_->unitCount()) return E_INVALIDARG;
+      std::vector<uint8_t> words;
+      for (const SimIdentity& identity : state_->unit(unit).identities) {
+        for (uint16_t value : {identity.identityGroup, identity.identityId,
+                               identity.accessLevel}) {
+          words.push_back(static_cast<uint8_t>(value));
+          words.push_back(static_cast<uint8_t>(value >> 8));
+        }
+      }
+      return AnswerSimArray(fault, VT_UI2, words, identities);
+    });
   }
 
   HRESULT STDMETHODCALLTYPE GetAccessName(USHORT accessLevel,
                                           BSTR* name) override {
-    const SimFault* fault = nullptr;
-    const HRESULT entered =
-        state_->Enter(Call("GetAccessName", kNoUnit, {accessLevel}), &fault);
-    if (entered != S_OK) return entered;
-    const auto& names = state_->bench().accessLevelNames;
-    auto it = names.find(accessLevel);
-    return AnswerText(fault, it == names.end() ? nullptr : &it->second, name);
+    return Serve([&]() -> HRESULT {
+      const SimFault* fault = nullptr;
+      const HRESULT entered =
+          state_->Enter(Call("GetAccessName", kNoUnit, {accessLevel}), &fault);
+      if (entered != S_OK) return entered;
+      const auto& names = state_->bench().accessLevelNames;
+      auto it = names.find(accessLevel);
+      return AnswerText(fault, it == names.end() ? nullptr : &it->second, name);
+    });
   }
 
   HRESULT STDMETHODCALLTYPE GetIdentityName(USHORT identityGroup,
                                             USHORT identityId,
                                             BSTR* name) override {
-    const SimFault* fault = nullptr;
-    const HRESULT entered = state_->Enter(
-        Call("GetIdentityName", kNoUnit, {identityGroup, identityId}), &fault);
-    if (entered != S_OK) return entered;
-    const auto& names = state_->bench().identityNames;
-    auto it = names.find({identityGroup, identityId});
-    return AnswerText(fault, it == names.end() ? nullptr : &it->second, name);
+    return Serve([&]() -> HRESULT {
+      const SimFault* fault = nullptr;
+      const HRESULT entered = state_->Enter(
+          Call("GetIdentityName", kNoUnit, {identityGroup, identityId}),
+          &fault);
+      if (entered != S_OK) return entered;
+      const auto& names = state_->bench().identityNames;
+      auto it = names.find({identityGroup, identityId});
+      return AnswerText(fault, it == names.end() ? nullptr : &it->second, name);
+    });
   }
 
   HRESULT STDMETHODCALLTYPE SetProfile(SAFEARRAY* profile) override {
-    SimArrayFacts facts;
-    std::vector<uint8_t> bytes;
-    const bool read =
-        profile != nullptr && ReadSimByteArray(profile, &facts, &bytes);
-    const SimFault* fault = nullptr;
-    const HRESULT entered =
-        state_->Enter(Call("SetProfile", kNoUnit,
-                           {facts.count, facts.lowerBound, facts.type}),
-                      &fault);
-    if (entered != S_OK) return entered;
-    if (profile == nullptr) return E_POINTER;
-    if (!read) return E_INVALIDARG;
-    state_->KeepProfile(std::move(bytes));
-    return SimState::Result(fault);
+    return Serve([&]() -> HRESULT {
+      SimArrayFacts facts;
+      std::vector<uint8_t> bytes;
+      const bool read =
+          profile != nullptr && ReadSimByteArray(profile, &facts, &bytes);
+      const SimFault* fault = nullptr;
+      const HRESULT entered =
+          state_->Enter(Call("SetProfile", kNoUnit,
+                             {facts.count, facts.lowerBound, facts.type}),
+                        &fault);
+      if (entered != S_OK) return entered;
+      if (profile == nullptr) return E_POINTER;
+      if (!read) return E_INVALIDARG;
+      state_->KeepProfile(std::move(bytes));
+      return SimState::Result(fault);
+    });
   }
 
   HRESULT STDMETHODCALLTYPE DetectDevices(SAFEARRAY** devices) override {
-    const SimFault* fault = nullptr;
-    const HRESULT entered =
-        state_->Enter(Call("DetectDevices", kNoUnit, {}), &fault);
-    if (entered != S_OK) return entered;
-    if (devices == nullptr) return E_POINTER;
-    *devices = nullptr;
-    std::vector<uint8_t> bytes;
-    for (const DeviceRecord& record : state_->Records()) {
-      bytes.insert(bytes.end(), record.bytes, record.bytes + kDeviceRecordSize);
-    }
-    return AnswerSimArray(fault, VT_UI1, bytes, devices);
+    return Serve([&]() -> HRESULT {
+      const SimFault* fault = nullptr;
+      const HRESULT entered =
+          state_->Enter(Call("DetectDevices", kNoUnit, {}), &fault);
+      if (entered != S_OK) return entered;
+      if (devices == nullptr) return E_POINTER;
+      *devices = nullptr;
+      std::vector<uint8_t> bytes;
+      for (const DeviceRecord& record : state_->Records()) {
+        bytes.insert(bytes.end(), record.bytes,
+                     record.bytes + kDeviceRecordSize);
+      }
+      return AnswerSimArray(fault, VT_UI1, bytes, devices);
+    });
   }
 
   HRESULT STDMETHODCALLTYPE OpenDevice(ULONG unitAddressA,
                                        UnitAddressTail addressTail,
                                        DeviceInterface** device) override {
-    uint8_t tail[sizeof(UnitAddressTail)];
-    std::memcpy(tail, &addressTail, sizeof tail);
-    const size_t unit = UnitByAddress(unitAddressA, tail);
-    SimCall call = Call("OpenDevice", unit, {unitAddressA});
-    call.bytes.assign(tail, tail + sizeof tail);
-    const SimFault* fault = nullptr;
-    const HRESULT entered = state_->Enter(std::move(call), &fault);
-    if (entered != S_OK) return entered;
-    if (device == nullptr) return E_POINTER;
-    *device = nullptr;
-    // An address no unit has opens nothing; the output stays empty.
-    if (unit < state_->unitCount() &&
-        !(fault && fault->action == FaultAction::kEmptyOutput)) {
-      *device = NewSimDevice(state_, unit);
-    }
-    return SimState::Result(fault);
+    return Serve([&]() -> HRESULT {
+      uint8_t tail[sizeof(UnitAddressTail)];
+      std::memcpy(tail, &addressTail, sizeof tail);
+      const size_t unit = UnitByAddress(unitAddressA, tail);
+      SimCall call = Call("OpenDevice", unit, {unitAddressA});
+      call.bytes.assign(tail, tail + sizeof tail);
+      const SimFault* fault = nullptr;
+      const HRESULT entered = state_->Enter(std::move(call), &fault);
+      if (entered != S_OK) return entered;
+      if (device == nullptr) return E_POINTER;
+      *device = nullptr;
+      // An address no unit has opens nothing; the output stays empty.
+      if (unit < state_->unitCount() &&
+          !(fault && fault->action == FaultAction::kEmptyOutput)) {
+        *device = NewSimDevice(state_, unit);
+      }
+      return SimState::Result(fault);
+    });
   }
 
   HRESULT STDMETHODCALLTYPE GetVersion(USHORT* major, USHORT* minor) override {
-    const SimFault* fault = nullptr;
-    const HRESULT entered =
-        state_->Enter(Call("GetVersion", kNoUnit, {}), &fault);
-    if (entered != S_OK) return entered;
-    if (major == nullptr || minor == nullptr) return E_POINTER;
-    *major = state_->bench().versionMajor;
-    *minor = state_->bench().versionMinor;
-    return SimState::Result(fault);
+    return Serve([&]() -> HRESULT {
+      const SimFault* fault = nullptr;
+      const HRESULT entered =
+          state_->Enter(Call("GetVersion", kNoUnit, {}), &fault);
+      if (entered != S_OK) return entered;
+      if (major == nullptr || minor == nullptr) return E_POINTER;
+      *major = state_->bench().versionMajor;
+      *minor = state_->bench().versionMinor;
+      return SimState::Result(fault);
+    });
   }
 
  private:

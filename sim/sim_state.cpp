@@ -1,6 +1,7 @@
 #include "sim/sim_state.h"
 
 #include <cstdio>
+#include <stdexcept>
 
 #include "platform/system_text.h"
 #include "sim/code_flash_check.h"
@@ -94,7 +95,7 @@ void SimState::Report(const std::string& message) const {
 HRESULT SimState::Enter(SimCall call, const SimFault** fault) {
   *fault = nullptr;
   // A server that has ended receives nothing more.
-  if (exitCode_) return kSimDisconnected;
+  if (exitCode_ || ended_) return kSimDisconnected;
   const uint32_t total = ++counts_[call.operation];
   uint32_t inRegion = 0;
   if (call.region) {
@@ -112,6 +113,10 @@ HRESULT SimState::Enter(SimCall call, const SimFault** fault) {
   if (*fault && (*fault)->action == FaultAction::kExit && !(*fault)->during) {
     return ExitNow();
   }
+  if (*fault && (*fault)->action == FaultAction::kThrow) {
+    throw std::runtime_error("a scripted fault threw inside " +
+                             (*fault)->operation);
+  }
   return S_OK;
 }
 
@@ -128,13 +133,21 @@ HRESULT SimState::Result(const SimFault* fault) {
   return S_OK;
 }
 
-void SimState::RecordRelease(SimObjectKind kind, const std::string& unit) {
-  SimCall call;
-  call.operation = "Release";
-  call.unit = unit;
-  if (kind == SimObjectKind::kCodeProgrammer) call.region = SimRegion::kCode;
-  if (kind == SimObjectKind::kStoreProgrammer) call.region = SimRegion::kStore;
-  Log(std::move(call));
+void SimState::RecordRelease(SimObjectKind kind,
+                             const std::string& unit) noexcept {
+  // A release must not fail: one that the log has no memory for is left
+  // out of it.
+  try {
+    SimCall call;
+    call.operation = "Release";
+    call.unit = unit;
+    if (kind == SimObjectKind::kCodeProgrammer) call.region = SimRegion::kCode;
+    if (kind == SimObjectKind::kStoreProgrammer) {
+      call.region = SimRegion::kStore;
+    }
+    Log(std::move(call));
+  } catch (const std::exception&) {
+  }
 }
 
 void SimState::CountObject(SimObjectKind kind, int delta) {
@@ -166,6 +179,8 @@ std::optional<SimState::Erase>& SimState::RunningErase(size_t unitIndex,
 }
 
 std::vector<std::string> SimState::FinishRunningErases() {
+  const SimCallLock::Held serving(callLock_);
+  ended_ = true;
   std::vector<std::string> failed;
   // A server that ended mid-step stands for a cut: its erases stay torn.
   if (exitCode_) return failed;

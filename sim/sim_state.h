@@ -4,8 +4,10 @@
 //
 // Shared by every object the server hands out (root, device and
 // programming interfaces), so they all see one bench. Calls come one at a
-// time: in process from the test's thread, in the server process from the
-// one thread that serves the client; nothing here locks.
+// time: every method of those objects runs under callLock()
+// (sim/sim_call.h), which the server's own end takes too
+// (FinishRunningErases), since on Windows COM answers the client on threads
+// of its own while the main thread watches for the end of the job.
 #ifndef ECUPROG_SIM_SIM_STATE_H
 #define ECUPROG_SIM_SIM_STATE_H
 
@@ -75,6 +77,33 @@ enum class SimObjectKind {
   kIdentity
 };
 
+/// The lock one call of the server holds while it runs. Calls seldom wait
+/// for it: the client makes one at a time, and only the server's own end
+/// can meet a call still running, so a waiter sleeps a millisecond between
+/// tries. (Not std::mutex: MinGW's win32 thread model has none.)
+class SimCallLock {
+ public:
+  void Take() noexcept {
+    while (held_.exchange(true, std::memory_order_acquire)) Sleep(1);
+  }
+  void Give() noexcept { held_.store(false, std::memory_order_release); }
+
+  /// Holds the lock from its making to its end.
+  class Held {
+   public:
+    explicit Held(SimCallLock& lock) noexcept : lock_(lock) { lock_.Take(); }
+    ~Held() { lock_.Give(); }
+    Held(const Held&) = delete;
+    Held& operator=(const Held&) = delete;
+
+   private:
+    SimCallLock& lock_;
+  };
+
+ private:
+  std::atomic<bool> held_{false};
+};
+
 class SimState {
  public:
   /// Starts the server on `bench`: validates it, creates missing flash
@@ -133,7 +162,8 @@ class SimState {
   /// Records and counts a call and finds its scripted fault. Returns a
   /// failure the caller must answer at once when the server has ended
   /// before or at this call (an exit fault without "during"); otherwise S_OK
-  /// with `*fault` the fault to apply, or nullptr.
+  /// with `*fault` the fault to apply, or nullptr. A throw fault throws
+  /// std::runtime_error once the call is recorded.
   HRESULT Enter(SimCall call, const SimFault** fault);
   /// Ends the server now (an exit fault "during" a step); returns the
   /// failure the call answers.
@@ -142,7 +172,7 @@ class SimState {
   /// result code when a resultCode fault struck, otherwise S_OK.
   static HRESULT Result(const SimFault* fault);
 
-  void RecordRelease(SimObjectKind kind, const std::string& unit);
+  void RecordRelease(SimObjectKind kind, const std::string& unit) noexcept;
   void CountObject(SimObjectKind kind, int delta);
 
   size_t unitCount() const { return bench_.units.size(); }
@@ -173,9 +203,15 @@ class SimState {
   /// The server ends with its client gone: every erase a unit is carrying
   /// out runs to its end, as a unit finishes an erase it was given whether
   /// or not anyone polls. A server ended by an exit fault stands for a cut
-  /// and finishes nothing. Returns the flash files that could not be
-  /// written (empty when every erase was finished).
+  /// and finishes nothing. From then on every call is answered as by an
+  /// ended server (kSimDisconnected): a client that went away without
+  /// letting go may still have a call on its way. Waits for a call being
+  /// served to end first. Returns the flash files that could not be written
+  /// (empty when every erase was finished).
   std::vector<std::string> FinishRunningErases();
+
+  /// Held while a method of the server's objects runs (sim/sim_call.h).
+  SimCallLock& callLock() { return callLock_; }
 
   void KeepProfile(std::vector<uint8_t> profile);
 
@@ -208,6 +244,8 @@ class SimState {
   std::function<void(const std::string&)> reportHook_;
   UnitLocks unitLocks_;
   std::atomic<bool> clientServed_{false};
+  SimCallLock callLock_;
+  bool ended_ = false;  // FinishRunningErases has run
 };
 
 #endif  // ECUPROG_SIM_SIM_STATE_H

@@ -4,6 +4,8 @@
 // this test until the guide follows: every StopRun text is a literal in
 // capitals, either at the call or in a table of texts beside it
 // (programming/program_unit.cpp, the resource texts in blocks/).
+#include "tests/messages_guide.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -17,7 +19,6 @@
 #include <vector>
 
 #include "programming/flash_region.h"
-#include "tests/messages_guide.h"
 
 namespace {
 
@@ -247,6 +248,11 @@ TEST(MessagesGuide, ATimedOutEraseSaysHowLongTheToolWaited) {
   EXPECT_NE(group->text.find("Nothing was changed"), std::string::npos);
   EXPECT_NE(group->text.find("look for another run on this unit first"),
             std::string::npos);
+  // A run closed mid-job holds the unit until COM's pings have failed
+  // (a ping every two minutes, three missed): the operator must know how
+  // long that is, or goes looking for a run that does not exist.
+  EXPECT_NE(group->text.find("six minutes have passed"), std::string::npos)
+      << group->text;
 }
 
 }  // namespace

@@ -33,6 +33,8 @@ TEST(BenchJson, WrittenBenchReadsBackUnchanged) {
       {"PollErase", SimRegion::kStore, 3u, FaultAction::kStatus, 5, false});
   bench.faults.push_back({"ProgramRegion", std::nullopt, std::nullopt,
                           FaultAction::kExit, std::nullopt, true});
+  bench.faults.push_back({"GetVersion", std::nullopt, 2u, FaultAction::kThrow,
+                          std::nullopt, false});
   const std::string json = BenchToJson(bench);
   const SimBench read = ParseBench(json, "/bench");
   EXPECT_EQ(BenchToJson(read), json);
