@@ -32,17 +32,20 @@ cp "$sim_built" "$dll" "$kit/"
 sim="$kit/$(basename "$sim_built")"
 wine_run "$sim" --register >"$work/out" 2>"$work/err" ||
   fail "the simulator cannot be registered: $(cat "$work/err")"
-[[ "$(lines_of "$work/out")" == "registered $(windows_path "$sim")" ]] ||
+# The registration, and what COM then starts for programs of each
+# bitness, name the folder as it is spelt.
+[[ "$(lines_of "$work/out")" == "registered $(windows_path "$sim")"$'\n'"32-bit programs reach the simulator $(windows_path "$sim") (64-bit)"$'\n'"64-bit programs reach the simulator $(windows_path "$sim") (64-bit)" ||
+   "$(lines_of "$work/out")" == "registered $(windows_path "$sim")"$'\n'"32-bit programs reach the simulator $(windows_path "$sim") (32-bit)"$'\n'"64-bit programs reach the simulator $(windows_path "$sim") (32-bit)" ]] ||
   fail "--register said: $(lines_of "$work/out")"
 
 listing=(
   --starts "ecuprog "
   --release-line "$checker" "$code" "$profile"
-  --line "Found : W3#4711 (Engine test cell 1) BootV1.40 CodeV1.462.7"
+  --line "Found : W3#4711 (Simulated test cell 1) BootV1.40 CodeV1.462.7"
   --line "Found : W3 (NO SERIAL NUMBER) BootV1.40 NOT READY FOR CODE PROGRAMMING"
   --line "Found : W3 (NO SERIAL NUMBER) (BAD BOOT CODE) NOT READY FOR CODE PROGRAMMING"
-  --line "Found : W3#4713 (Engine test cell 4, new board) BootV1.38 NOT READY FOR CODE PROGRAMMING"
-  --line "Found : W17#4715 (W17 rig) BootV2.3 CodeV1.301.2"
+  --line "Found : W3#4713 (Simulated test cell 4, new board) BootV1.38 NOT READY FOR CODE PROGRAMMING"
+  --line "Found : W17#4715 (Simulated W17 rig) BootV2.3 CodeV1.301.2"
   --line "Please enter the serial number of the device you wish to program : Access as Service desk : Diagnostics only"
   --line "Access as Werkstatt München : Full programming"
   --line "Access as Visitor : Read only"
