@@ -3,6 +3,7 @@
 // no device maker's server answers. It touches no unit and no scripted
 // fault strikes it, so asking changes nothing a job would see.
 #include "sim/sim_arrays.h"
+#include "sim/sim_call.h"
 #include "sim/sim_object.h"
 #include "sim/sim_objects.h"
 
@@ -15,10 +16,12 @@ class SimulatorIdentity : public SimObject<SimulatedServer> {
                   IID_SimulatedServer, "") {}
 
   HRESULT STDMETHODCALLTYPE GetSimulator(BSTR* path, LONG* bits) override {
-    if (path == nullptr || bits == nullptr) return E_POINTER;
-    *bits = static_cast<LONG>(sizeof(void*) * 8);
-    *path = MakeSimString(state_->serverPath());
-    return *path == nullptr ? E_OUTOFMEMORY : S_OK;
+    return ServeSimCall(*state_, [&]() -> HRESULT {
+      if (path == nullptr || bits == nullptr) return E_POINTER;
+      *bits = static_cast<LONG>(sizeof(void*) * 8);
+      *path = MakeSimString(state_->serverPath());
+      return *path == nullptr ? E_OUTOFMEMORY : S_OK;
+    });
   }
 };
 
