@@ -18,7 +18,7 @@
 #
 # Environment: WINEPREFIX (required but for --template), ECUPROG_WINE (the
 # wine binary; default Debian's /usr/lib/wine/wine64), ECUPROG_WINE_TIMEOUT
-# (seconds a program may run, default 60).
+# (seconds a program may run, default 120).
 set -euo pipefail
 
 if [[ -z "${WINEPREFIX:-}" && "${1:-}" != --template ]]; then
@@ -119,9 +119,9 @@ mkdir -p "$(dirname "$WINEPREFIX")"
 set +e
 # In the foreground: a program run on a terminal reads its console keys from
 # it, which a background process group may not.
-timeout --foreground --kill-after=10 "${ECUPROG_WINE_TIMEOUT:-60}" "$wine" "$@"
+timeout --foreground --kill-after=10 "${ECUPROG_WINE_TIMEOUT:-120}" "$wine" "$@"
 code=$?
 if [[ $code -eq 124 || $code -eq 137 ]]; then
-  echo "wine.sh: $1 did not end within ${ECUPROG_WINE_TIMEOUT:-60} s" >&2
+  echo "wine.sh: $1 did not end within ${ECUPROG_WINE_TIMEOUT:-120} s" >&2
 fi
 exit $code
