@@ -34,14 +34,7 @@ wine_run "$sim" --register >/dev/null || fail "the simulator cannot be registere
 listing=(
   --starts "ecuprog "
   --release-line "$checker" "$code" "$profile"
-  --line "Found : W3#4711 (Simulated test cell 1) BootV1.40 CodeV1.462.7"
-  --line "Found : W3 (NO SERIAL NUMBER) BootV1.40 NOT READY FOR CODE PROGRAMMING"
-  --line "Found : W3 (NO SERIAL NUMBER) (BAD BOOT CODE) NOT READY FOR CODE PROGRAMMING"
-  --line "Found : W3#4713 (Simulated test cell 4, new board) BootV1.38 NOT READY FOR CODE PROGRAMMING"
-  --line "Found : W17#4715 (Simulated W17 rig) BootV2.3 CodeV1.301.2"
-  --line "Please enter the serial number of the device you wish to program : Access as Service desk : Diagnostics only"
-  --line "Access as Werkstatt München : Full programming"
-  --line "Access as Visitor : Read only"
+  "${default_bench_listing[@]}"
   --match "Code flash erase \.\.\. (erasing \.\.\. )?complete \([0-9.]+secs\)"
 )
 
