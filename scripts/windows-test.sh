@@ -5,8 +5,8 @@
 # simulator of either bitness; fails when a Windows build or any of its
 # checks fails. Tests that share no Wine prefix run two at a time.
 #
-# Where this machine runs no 32-bit programs under Wine (neither natively
-# nor through qemu, scripts/install-deps.sh), the 32-bit program is still
+# Where this machine runs no 32-bit programs under Wine (its kernel runs
+# none itself; scripts/install-wine32.sh), the 32-bit program is still
 # built but not run, and a line saying why is printed first and last.
 #
 #   scripts/windows-test.sh [CMAKE_CONFIGURE_ARGS...]

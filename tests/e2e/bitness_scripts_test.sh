@@ -59,22 +59,37 @@ status="$source_dir/tests/e2e/windows/wine32_status.sh"
 printf '#!/bin/sh\necho wine-test\n' >"$work/loader-runs"
 printf '\177ELF\001\001\001\000garbage' >"$work/loader-refused"
 chmod +x "$work/loader-runs" "$work/loader-refused"
-echo "refused: the kernel runs no 32-bit programs and binfmt_misc cannot be mounted" >"$work/status-refused"
-# loader | status file | exit | first words of the line
+echo "refused: the kernel runs no 32-bit programs (Exec format error)" >"$work/status-refused"
+# binfmt_misc folders: qemu's i386 emulation enabled, disabled, or all of
+# binfmt_misc disabled; another emulator's entry enabled.
+binfmt_entry() { # FOLDER STATUS STATE ENTRY INTERPRETER
+  mkdir -p "$work/$1" && echo "$2" >"$work/$1/status" && : >"$work/$1/register"
+  printf '%s\ninterpreter %s\nflags: F\n' "$3" "$5" >"$work/$1/$4"
+}
+binfmt_entry qemu-on enabled enabled qemu-i386 /usr/bin/qemu-i386-static
+binfmt_entry qemu-off enabled disabled qemu-i386 /usr/bin/qemu-i386-static
+binfmt_entry all-off disabled enabled qemu-i386 /usr/bin/qemu-i386-static
+binfmt_entry other-on enabled enabled qemu-arm /usr/bin/qemu-arm-static
+# loader | status file | binfmt_misc | exit | first words of the line
 cases=(
-  "loader-runs|none|0|ok: Wine's 32-bit loader runs (wine-test)"
-  "loader-runs|status-refused|0|ok: "
-  "loader-refused|none|1|refused: Wine's 32-bit loader does not run here: "
-  "loader-refused|status-refused|1|refused: the kernel runs no 32-bit programs and binfmt_misc cannot be mounted"
-  "no-loader|none|1|refused: no 32-bit Wine"
+  "loader-runs|none|none|0|ok: Wine's 32-bit loader runs (wine-test)"
+  "loader-runs|status-refused|none|0|ok: "
+  "loader-runs|none|qemu-on|1|refused: 32-bit programs run here only through qemu's i386 emulation ($work/qemu-on/qemu-i386)"
+  "loader-runs|none|qemu-off|0|ok: "
+  "loader-runs|none|all-off|0|ok: "
+  "loader-runs|none|other-on|0|ok: "
+  "loader-refused|none|none|1|refused: Wine's 32-bit loader does not run here: "
+  "loader-refused|status-refused|qemu-on|1|refused: the kernel runs no 32-bit programs (Exec format error)"
+  "no-loader|none|none|1|refused: no 32-bit Wine"
 )
 for case in "${cases[@]}"; do
-  IFS='|' read -r loader file code line <<<"$case"
+  IFS='|' read -r loader file binfmt code line <<<"$case"
   set +e
-  out=$(ECUPROG_WINE32_LOADER="$work/$loader" ECUPROG_WINE32_STATUS="$work/$file" bash "$status")
+  out=$(ECUPROG_WINE32_LOADER="$work/$loader" ECUPROG_WINE32_STATUS="$work/$file" \
+    ECUPROG_BINFMT_DIR="$work/$binfmt" bash "$status")
   actual=$?
   set -e
   [[ $actual -eq $code && "$out" == "$line"* ]] ||
-    fail "$loader with status $file: exit $actual, '$out'; expected $code, '$line...'"
+    fail "$loader with status $file, binfmt_misc $binfmt: exit $actual, '$out'; expected $code, '$line...'"
 done
 echo "ok: the 32-bit Wine check"

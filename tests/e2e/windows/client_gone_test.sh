@@ -39,8 +39,7 @@ set_erase_ms() { sed -E -i "s/\"eraseMs\": [0-9]+/\"eraseMs\": $1/" "$bench/benc
 
 # job_until TEXT OUT: starts a job choosing 4711 in the background, its
 # output in OUT, and returns once OUT shows TEXT; the job's pid in $job.
-# Ten minutes only catch a job that never gets there: a 32-bit tool under
-# qemu's emulation may take minutes to start on a busy machine.
+# Ten minutes only catch a job that never gets there.
 job_until() {
   printf '4711\n' | bash "$here/wine.sh" "$ecuprog" >"$2" 2>&1 &
   job=$!
@@ -60,8 +59,8 @@ grep -q '"eraseMs": 60000' "$bench/bench.json" || fail "the erase was not length
 cp "$bench/w3-bay1-store.bin" "$work/store-before.bin"
 job_until "Code flash erase ... erasing ... " "$work/killed.out"
 # Killed as the system kills it: its process ends at once, in whatever it
-# was doing. (Not taskkill: where qemu emulates a 32-bit program, Wine's
-# TerminateProcess can leave it in the debugger instead.) The program runs
+# was doing (not as taskkill ends it, through Wine's TerminateProcess).
+# The program runs
 # in the process that wine.sh's time limit started.
 limit=$(pgrep -P "$job" -x timeout || true)
 pids=$([[ -z "$limit" ]] || pgrep -P "$limit" || true)
