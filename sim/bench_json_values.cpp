@@ -83,8 +83,20 @@ uint32_t U32(const json& value, const std::string& where) {
   return static_cast<uint32_t>(Integer(value, where, 0, UINT32_MAX));
 }
 
+// A unit's texts travel as strings that end at their first NUL: the tool
+// would list, and the operator choose, a model name or label shorter than
+// the one the unit is judged by, and a file name would name another file.
+static void RefuseNul(const std::string& text, const std::string& where) {
+  if (text.find('\0') != std::string::npos) {
+    Refuse(where, "holds a NUL character (\\u0000) at byte " +
+                      std::to_string(text.find('\0')) +
+                      ", where the listing would end the text");
+  }
+}
+
 std::string Text(const json& value, const std::string& where) {
   if (!value.is_string()) Refuse(where, "expected a text");
+  RefuseNul(value.get_ref<const std::string&>(), where);
   return value.get<std::string>();
 }
 
@@ -96,6 +108,7 @@ bool Flag(const json& value, const std::string& where) {
 SimName Name(const json& value, const std::string& where) {
   if (value.is_null()) return std::nullopt;
   if (!value.is_string()) Refuse(where, "expected a text or null");
+  RefuseNul(value.get_ref<const std::string&>(), where);
   return value.get<std::string>();
 }
 

@@ -117,6 +117,18 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{R"({"units": [{"name": "a", "modelName":
                 "123456789012345678901234567890123"}]})",
                 "modelName longer than 32 bytes"},
+        // Every text ends where a NUL stands, so the tool's listing and the
+        // unit's power-up would judge different model names and labels.
+        Refusal{R"({"units": [{"name": "a", "modelName": "W3\u0000"}]})",
+                "units[0].modelName: holds a NUL character (\\u0000) at "
+                "byte 2, where the listing would end the text"},
+        Refusal{R"({"units": [{"name": "a", "unitLabel": "\u0000x"}]})",
+                "units[0].unitLabel: holds a NUL character"},
+        Refusal{R"({"units": [{"name": "a", "codeFlash": "x\u0000.bin",
+                "storeFlash": "y"}]})",
+                "units[0].codeFlash: holds a NUL character"},
+        Refusal{R"({"accessLevelNames": {"0": "Read\u0000 only"}})",
+                "accessLevelNames.0: holds a NUL character"},
         Refusal{R"({"units": [{"name": "a"}, {"name": "a"}]})",
                 "another unit has the same name"},
         Refusal{R"({"units": [{}]})", "name must have 1 to 64 bytes"},
