@@ -20,12 +20,18 @@ class FileLock {
   /// nullptr otherwise with `*outcome` saying why.
   static std::unique_ptr<FileLock> TryTake(const std::string& path,
                                            Outcome* outcome);
+  /// TryTake for one of many holders: shared locks on `path` exclude only
+  /// the lock TryTake takes.
+  static std::unique_ptr<FileLock> TryTakeShared(const std::string& path,
+                                                 Outcome* outcome);
   /// Lets go.
   ~FileLock();
   FileLock(const FileLock&) = delete;
   FileLock& operator=(const FileLock&) = delete;
 
  private:
+  static std::unique_ptr<FileLock> Take(const std::string& path, bool shared,
+                                        Outcome* outcome);
   explicit FileLock(intptr_t handle) : handle_(handle) {}
   intptr_t handle_;
 };

@@ -10,6 +10,7 @@
 #include "platform/system_text.h"
 #include "platform/windows_api.h"
 #include "sim/bench.h"
+#include "sim/bench_in_use.h"
 #include "sim/bench_json.h"
 #include "sim/server_log.h"
 
@@ -127,8 +128,12 @@ bool IsMissingOrEmptyFolder(const std::string& folder) {
   if (error) return false;
   for (const fs::directory_entry& entry : entries) {
     const std::string name = TextOf(entry.path().filename());
-    // A log written where no bench could be made still leaves room for one.
-    if (!IsBuildLeftover(name) && !IsServerLogFile(name)) return false;
+    // A log written where no bench could be made, or the locks of jobs
+    // that found none, still leave room for one.
+    if (!IsBuildLeftover(name) && !IsServerLogFile(name) &&
+        !IsServingLockName(name)) {
+      return false;
+    }
   }
   return true;
 }

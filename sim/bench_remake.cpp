@@ -4,6 +4,7 @@
 #include <map>
 
 #include "platform/system_text.h"
+#include "sim/bench_in_use.h"
 #include "sim/bench_json.h"
 #include "sim/unit_lock.h"
 
@@ -46,6 +47,7 @@ std::vector<std::unique_ptr<FileLock>> HoldBenchUnits(const std::string& folder,
   for (const fs::directory_entry& entry :
        fs::directory_iterator(PathOf(folder), error)) {
     const std::string name = TextOf(entry.path().filename());
+    if (IsServingLockName(name)) continue;
     if (name.size() > 5 && name.compare(name.size() - 5, 5, ".lock") == 0) {
       locks.emplace(PathIn(folder, name), "the unit of " + name);
     }
@@ -67,6 +69,7 @@ std::vector<std::unique_ptr<FileLock>> HoldBenchUnits(const std::string& folder,
 }
 
 SimBench RemakeDefaultBench(const std::string& folder, BenchTiming timing) {
+  const std::unique_ptr<BenchInUse> alone = BenchInUse::ForRemaking(folder);
   const std::vector<std::unique_ptr<FileLock>> held =
       HoldBenchUnits(folder, MakeDefaultBench(folder, timing));
   return WriteDefaultBench(folder, timing);

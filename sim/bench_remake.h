@@ -20,8 +20,9 @@
 std::vector<std::unique_ptr<FileLock>> HoldBenchUnits(const std::string& folder,
                                                       const SimBench& next);
 
-/// WriteDefaultBench while holding the folder's units. Throws BenchError,
-/// and changes nothing, when a job holds one of them.
+/// WriteDefaultBench while holding the folder alone (sim/bench_in_use.h)
+/// and its units. Throws BenchError, and changes nothing, when a job is
+/// served from the folder or holds one of its units.
 SimBench RemakeDefaultBench(const std::string& folder, BenchTiming timing);
 
 #endif  // ECUPROG_SIM_BENCH_REMAKE_H

@@ -42,6 +42,8 @@
 #include "platform/parent_console.h"
 #include "platform/system_text.h"
 #include "server/server_interfaces.h"
+#include "sim/bench_in_use.h"
+#include "sim/bench_json.h"
 #include "sim/bench_location.h"
 #include "sim/bench_remake.h"
 #include "sim/default_bench.h"
@@ -164,12 +166,16 @@ int Serve(int argc, char** argv) {
     report(message);
     return 1;
   };
-  std::unique_ptr<SimServer> server;
-  try {
-    server = std::make_unique<SimServer>(OpenBench(folder));
-  } catch (const BenchError& error) {
-    return Fail(error.what());
-  }
+  // The bench is read at the job's first call: made first where missing,
+  // then held for the whole job, and read only once held, so that
+  // --make-bench never changes it under the job.
+  std::unique_ptr<BenchInUse> inUse;
+  const auto server = std::make_unique<SimServer>(SimBench{});
+  server->state().SetBenchLoader([&folder, &inUse] {
+    OpenBench(folder);
+    inUse = BenchInUse::ForServing(folder);
+    return LoadBench(folder);
+  });
   server->state().SetReportHook(report);
   // A scripted exit ends the process as a crashing server would: at once,
   // with the flash files as far as they got.
@@ -214,7 +220,7 @@ int Serve(int argc, char** argv) {
   }
   CoRevokeClassObject(cookie);
   CoUninitialize();
-  return code;
+  return state.benchFailed() ? 1 : code;
 }
 
 }  // namespace

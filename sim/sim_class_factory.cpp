@@ -59,6 +59,9 @@ class SimClassFactory : public IClassFactory {
       *object = NewSimIdentity(state_);
       return S_OK;
     }
+    // A job's first call: the bench is read now, and a bench that cannot
+    // be read refuses the job as a server that did not start would.
+    if (!state_->EnsureBench()) return CO_E_SERVER_EXEC_FAILURE;
     SimCall call;
     call.operation = "CreateInstance";
     const SimFault* fault = nullptr;

@@ -7,8 +7,29 @@
 #include "sim/code_flash_check.h"
 #include "sim/store_flash_check.h"
 
-SimState::SimState(SimBench bench) : bench_(std::move(bench)) {
-  ValidateBench(bench_);
+SimState::SimState(SimBench bench) { Start(std::move(bench)); }
+
+void SimState::SetBenchLoader(std::function<SimBench()> loader) {
+  benchLoader_ = std::move(loader);
+}
+
+bool SimState::EnsureBench() {
+  if (!benchLoader_) return !benchFailed_;
+  const std::function<SimBench()> loader = std::move(benchLoader_);
+  benchLoader_ = nullptr;
+  try {
+    Start(loader());
+  } catch (const BenchError& error) {
+    benchFailed_ = true;
+    Report(error.what());
+  }
+  return !benchFailed_;
+}
+
+void SimState::Start(SimBench bench) {
+  ValidateBench(bench);
+  bench_ = std::move(bench);
+  units_.clear();
   units_.resize(bench_.units.size());
   for (size_t i = 0; i < bench_.units.size(); ++i) {
     const SimUnit& unit = bench_.units[i];

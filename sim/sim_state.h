@@ -115,6 +115,15 @@ class SimState {
 
   const SimBench& bench() const { return bench_; }
 
+  /// The bench read when a call first needs it, in place of the one the
+  /// server started on: a server COM starts for a check of what it
+  /// reaches (IID_SimulatedServer) then never reads, makes or holds one.
+  void SetBenchLoader(std::function<SimBench()> loader);
+  /// Reads the bench through the loader, once. False when that failed
+  /// (the BenchError is reported, see SetReportHook), now or before.
+  bool EnsureBench();
+  bool benchFailed() const { return benchFailed_; }
+
   /// The executable that serves, as the simulator's identity tells it
   /// (empty in process).
   const std::string& serverPath() const { return serverPath_; }
@@ -220,6 +229,7 @@ class SimState {
 
  private:
   void Log(SimCall call);
+  void Start(SimBench bench);
 
   struct UnitRuntime {
     UnitCondition condition;
@@ -232,6 +242,8 @@ class SimState {
   size_t UnitIndex(const std::string& unitName) const;
 
   SimBench bench_;
+  std::function<SimBench()> benchLoader_;
+  bool benchFailed_ = false;
   std::string serverPath_;
   std::vector<UnitRuntime> units_;
 

@@ -12,6 +12,16 @@
 
 std::unique_ptr<FileLock> FileLock::TryTake(const std::string& path,
                                             Outcome* outcome) {
+  return Take(path, /*shared=*/false, outcome);
+}
+
+std::unique_ptr<FileLock> FileLock::TryTakeShared(const std::string& path,
+                                                  Outcome* outcome) {
+  return Take(path, /*shared=*/true, outcome);
+}
+
+std::unique_ptr<FileLock> FileLock::Take(const std::string& path, bool shared,
+                                         Outcome* outcome) {
   // Without waiting for the other end of a pipe someone put there.
   const int fd =
       open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK,
@@ -28,7 +38,7 @@ std::unique_ptr<FileLock> FileLock::TryTake(const std::string& path,
   }
   int locked = -1;
   do {
-    locked = flock(fd, LOCK_EX | LOCK_NB);
+    locked = flock(fd, (shared ? LOCK_SH : LOCK_EX) | LOCK_NB);
   } while (locked != 0 && errno == EINTR);
   if (locked != 0) {
     *outcome =

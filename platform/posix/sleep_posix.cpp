@@ -1,3 +1,5 @@
+#include <unistd.h>
+
 #include <cerrno>
 #include <ctime>
 
@@ -13,3 +15,5 @@ void Sleep(DWORD milliseconds) {
 MMRESULT timeBeginPeriod(UINT) { return TIMERR_NOERROR; }
 
 MMRESULT timeEndPeriod(UINT) { return TIMERR_NOERROR; }
+
+DWORD GetCurrentProcessId() { return static_cast<DWORD>(getpid()); }

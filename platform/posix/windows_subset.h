@@ -111,8 +111,7 @@ struct IUnknown {
 extern const IID IID_IUnknown;
 
 struct IClassFactory : public IUnknown {
-  virtual HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer,
-                                                   REFIID riid,
+  virtual HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid,
                                                    void** object) = 0;
   virtual HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) = 0;
 };
@@ -196,5 +195,8 @@ typedef UINT MMRESULT;
 #define TIMERR_NOERROR 0
 MMRESULT timeBeginPeriod(UINT period);
 MMRESULT timeEndPeriod(UINT period);
+
+// ---------------------------------------------------------------- processes
+DWORD GetCurrentProcessId();
 
 #endif  // ECUPROG_PLATFORM_POSIX_WINDOWS_SUBSET_H

@@ -6,6 +6,16 @@
 
 std::unique_ptr<FileLock> FileLock::TryTake(const std::string& path,
                                             Outcome* outcome) {
+  return Take(path, /*shared=*/false, outcome);
+}
+
+std::unique_ptr<FileLock> FileLock::TryTakeShared(const std::string& path,
+                                                  Outcome* outcome) {
+  return Take(path, /*shared=*/true, outcome);
+}
+
+std::unique_ptr<FileLock> FileLock::Take(const std::string& path, bool shared,
+                                         Outcome* outcome) {
   HANDLE file =
       OpenWithoutFollowing(path, GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS);
   if (file == INVALID_HANDLE_VALUE) {
@@ -13,7 +23,8 @@ std::unique_ptr<FileLock> FileLock::TryTake(const std::string& path,
     return nullptr;
   }
   OVERLAPPED at{};
-  if (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY,
+  const DWORD mode = shared ? 0 : LOCKFILE_EXCLUSIVE_LOCK;
+  if (!LockFileEx(file, mode | LOCKFILE_FAIL_IMMEDIATELY,
                   /*dwReserved=*/0, /*nNumberOfBytesToLockLow=*/1,
                   /*nNumberOfBytesToLockHigh=*/0, &at)) {
     *outcome = GetLastError() == ERROR_LOCK_VIOLATION ? Outcome::kHeldElsewhere

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 
@@ -177,6 +178,10 @@ TEST_F(SimProcessTest, CheckPassesOnlyWhereTheSimulatorAnswers) {
       {nullptr, 1},
       {"/bin/true", 1},
   };
+  // The server a check starts reads no bench, so makes none where the
+  // variable names a folder that is not there.
+  const std::string unmade = folder_.path() + "/no-bench-yet";
+  setenv("ECUPROG_SIM_BENCH", unmade.c_str(), 1);
   for (const Case& one : cases) {
     SCOPED_TRACE(one.registration ? one.registration : "unregistered");
     ASSERT_EQ(RunSim("--unregister"), 0);
@@ -188,7 +193,9 @@ TEST_F(SimProcessTest, CheckPassesOnlyWhereTheSimulatorAnswers) {
     std::string command;
     EXPECT_EQ(com_posix::LookupLocalServer(CLSID_ProgrammingServer, &command),
               one.registration != nullptr);
+    EXPECT_FALSE(std::filesystem::exists(unmade));
   }
+  setenv("ECUPROG_SIM_BENCH", bench_.c_str(), 1);
 }
 
 TEST_F(SimProcessTest, CommandLineWithoutARoleIsRefused) {
