@@ -3,9 +3,10 @@
 # running it, `test` for everything the tests need as well (the default).
 #
 # `test` also makes 32-bit Windows programs run under Wine: Debian's i386
-# architecture and wine32 beside wine64, where the kernel executes 32-bit
-# Linux programs itself (no emulation: 32-bit Wine under qemu's crashes
-# now and then). What it found is left
+# architecture and wine32 beside wine64, only where the kernel executes
+# 32-bit Linux programs itself (no emulation: 32-bit Wine under qemu's
+# crashes now and then; and wine32 that cannot run would take `wine`
+# with it). What it found is left
 # in /var/lib/ecuprog/wine32-status for the tests to read: "ok: <way>" or
 # "refused: <why>" (the 32-bit tests then skip, naming the reason).
 set -euo pipefail
