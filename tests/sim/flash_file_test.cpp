@@ -10,6 +10,7 @@
 #include <functional>
 
 #include "sim/temp_folder.h"
+#include "tests/sim/special_files.h"
 
 namespace {
 
@@ -104,8 +105,12 @@ INSTANTIATE_TEST_SUITE_P(
                  [](const std::string& path) {
                    std::filesystem::create_directory(path);
                  },
-                 ": not a plain file (a symbolic link is not followed); a "
-                 "code flash file holds 458752 bytes"},
+                 ": not a plain file (a folder, a pipe, a device or the "
+                 "like); a code flash file holds 458752 bytes"},
+        Unusable{"pipe",
+                 [](const std::string& path) { ASSERT_TRUE(MakePipe(path)); },
+                 ": not a plain file (a folder, a pipe, a device or the "
+                 "like); a code flash file holds 458752 bytes"},
         Unusable{"danglingLink",
                  [](const std::string& path) {
                    std::filesystem::create_symlink("elsewhere", path);
@@ -151,6 +156,24 @@ TEST(FlashFile, AFileThatCannotBeWrittenWholeIsNeverPutInPlace) {
   store.Prepare();
   EXPECT_EQ(std::filesystem::file_size(path), kStoreFlashSize);
   EXPECT_EQ(Others(folder.path(), {"s.bin"}), std::vector<std::string>{});
+}
+
+TEST(FlashFile, WriteProblemNamesAFileThatCannotBeWritten) {
+  TempFolder folder;
+  const std::string path = folder.path() + "/c.bin";
+  const FlashFile code(path, SimRegion::kCode);
+  code.Prepare();
+  EXPECT_EQ(code.WriteProblem(), "");
+  if (!MakeUnwritable(path)) GTEST_SKIP() << "no read-only file here";
+  const std::string problem = code.WriteProblem();
+  MakeWritable(path);
+  EXPECT_EQ(problem, path +
+                         ": cannot be written (it is read-only, or the user "
+                         "may not write it)");
+  std::filesystem::remove(path);
+  std::filesystem::create_symlink("elsewhere", path);
+  EXPECT_EQ(code.WriteProblem(),
+            path + ": cannot be written (it is no longer a plain file)");
 }
 
 TEST(FlashFile, ContainsChecksBothEndsWithoutOverflow) {
