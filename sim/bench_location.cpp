@@ -58,9 +58,12 @@ std::string NotABenchFolder(const std::string& given) {
     return folder + ": a file, not a folder; the bench is a folder holding " +
            kBenchFileName;
   }
-  if (type != fs::file_type::symlink) {
+  if (type == fs::file_type::fifo || type == fs::file_type::socket ||
+      type == fs::file_type::block || type == fs::file_type::character) {
     return folder + ": not a folder (a pipe, a device or the like)";
   }
+  // What else a system may show (a junction, say) is judged as before.
+  if (type != fs::file_type::symlink) return "";
   const std::string target = TextOf(fs::read_symlink(PathOf(folder), error));
   const std::string link = folder + ": a symbolic link to \"" + target + "\"";
   const fs::file_type to = fs::status(PathOf(folder), error).type();
@@ -72,6 +75,8 @@ std::string NotABenchFolder(const std::string& given) {
   if (to == fs::file_type::regular) {
     return link + ", a file, not a folder";
   }
+  // One that cannot be looked into is judged as before.
+  if (to == fs::file_type::none || to == fs::file_type::unknown) return "";
   if (to != fs::file_type::directory) return link + ", which is not a folder";
   if (IsMissingOrEmptyFolder(folder + "/.")) {
     return link +
