@@ -158,24 +158,6 @@ TEST(FlashFile, AFileThatCannotBeWrittenWholeIsNeverPutInPlace) {
   EXPECT_EQ(Others(folder.path(), {"s.bin"}), std::vector<std::string>{});
 }
 
-TEST(FlashFile, WriteProblemNamesAFileThatCannotBeWritten) {
-  TempFolder folder;
-  const std::string path = folder.path() + "/c.bin";
-  const FlashFile code(path, SimRegion::kCode);
-  code.Prepare();
-  EXPECT_EQ(code.WriteProblem(), "");
-  if (!MakeUnwritable(path)) GTEST_SKIP() << "no read-only file here";
-  const std::string problem = code.WriteProblem();
-  MakeWritable(path);
-  EXPECT_EQ(problem, path +
-                         ": cannot be written (it is read-only, or the user "
-                         "may not write it)");
-  std::filesystem::remove(path);
-  std::filesystem::create_symlink("elsewhere", path);
-  EXPECT_EQ(code.WriteProblem(),
-            path + ": cannot be written (it is no longer a plain file)");
-}
-
 TEST(FlashFile, ContainsChecksBothEndsWithoutOverflow) {
   const FlashFile code("unused", SimRegion::kCode);
   EXPECT_TRUE(code.Contains(0x10000, 0x70000));
