@@ -18,10 +18,23 @@ class PrivateFile {
     kCreateNew,  ///< a new file (none may be there), to read and write
   };
 
-  /// The file at `path`; nullptr when it cannot be opened: missing (or, for
-  /// kCreateNew, already there), a symbolic link, not a plain file, or not
-  /// allowed.
-  static std::unique_ptr<PrivateFile> Open(const std::string& path, Mode mode);
+  /// Why Open gave no file.
+  enum class Refusal {
+    kNone,
+    kMissing,       ///< nothing there (or no folder it could be in)
+    kAlreadyThere,  ///< kCreateNew, and something is there
+    kLink,          ///< a symbolic link, which is not followed
+    kNotPlainFile,  ///< a folder, a pipe, a device, a socket or the like
+    kNotAllowed,    ///< the user may not (or the file is read-only)
+    kOther,
+  };
+
+  /// The file at `path`; nullptr when it cannot be opened, and then
+  /// `*refusal` (when given) says why. Never waits for anything: a pipe or
+  /// a device is refused without waiting for its other end, and is never
+  /// read or written.
+  static std::unique_ptr<PrivateFile> Open(const std::string& path, Mode mode,
+                                           Refusal* refusal = nullptr);
   ~PrivateFile();
   PrivateFile(const PrivateFile&) = delete;
   PrivateFile& operator=(const PrivateFile&) = delete;

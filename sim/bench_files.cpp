@@ -168,6 +168,27 @@ void RemoveOldLeftovers(const std::string& folder, const std::string& name) {
   }
 }
 
+void RemoveOldFileTemporaries(const std::string& folder) {
+  const fs::file_time_type before = kStarted - std::chrono::minutes(1);
+  std::error_code error;
+  for (const fs::directory_entry& entry :
+       fs::directory_iterator(PathOf(folder), error)) {
+    const std::string name = TextOf(entry.path().filename());
+    if (!IsBuildLeftover(name) || name.find(".new-") == std::string::npos) {
+      continue;
+    }
+    // A file only: a link or a folder of that name is no temporary of ours.
+    std::error_code old;
+    if (fs::symlink_status(entry.path(), old).type() !=
+        fs::file_type::regular) {
+      continue;
+    }
+    if (fs::last_write_time(entry.path(), old) < before && !old) {
+      fs::remove(entry.path(), old);
+    }
+  }
+}
+
 namespace {
 
 // Fills the empty `folder` where it stands, for a folder that cannot be

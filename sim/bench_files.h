@@ -73,6 +73,13 @@ std::string WithoutTrailingSlashes(const std::string& folder);
 /// were last written a minute or more before this process started.
 void RemoveOldLeftovers(const std::string& folder, const std::string& name);
 
+/// Removes the file temporaries (".<file>.new-N") in the bench `folder`
+/// that a server or --make-bench left when it ended while making a file,
+/// under the same rule: one last written a minute or more before this
+/// process started is no live writer's, since a writer writes it whole at
+/// once and moves it into place at once. Anything else is left alone.
+void RemoveOldFileTemporaries(const std::string& folder);
+
 /// Builds a new folder at `folder`, which must be missing or empty: `build`
 /// fills a new folder beside it (the path it is given), whose files are
 /// then put on the disk and which then takes the place of `folder` in one

@@ -3,9 +3,12 @@
 #include "sim/bench_json.h"
 
 #include <algorithm>
-#include <fstream>
+#include <memory>
 #include <nlohmann/json.hpp>
+#include <set>
+#include <vector>
 
+#include "platform/private_file.h"
 #include "platform/system_text.h"
 #include "sim/bench_json_values.h"
 #include "sim/unit_addresses.h"
@@ -14,6 +17,71 @@ using nlohmann::json;
 
 namespace bench_json {
 namespace {
+
+// A key given twice in one object: the parser keeps the last one without a
+// word, so a second "units": [] would empty the bench. Watches the parse
+// and refuses the repeat, naming the object it stands in as the field
+// messages do ("units[1]").
+class RepeatedKeys {
+ public:
+  bool See(json::parse_event_t event, const json& parsed) {
+    switch (event) {
+      case json::parse_event_t::object_start:
+        open_.push_back({true, {}, "", 0});
+        break;
+      case json::parse_event_t::array_start:
+        open_.push_back({false, {}, "", 0});
+        break;
+      case json::parse_event_t::key: {
+        const std::string& key = parsed.get_ref<const std::string&>();
+        if (!open_.back().keys.insert(key).second) {
+          Refuse(Where(), "\"" + key +
+                              "\" is given twice (a reader would take the "
+                              "last one only)");
+        }
+        open_.back().key = key;
+        break;
+      }
+      case json::parse_event_t::object_end:
+      case json::parse_event_t::array_end:
+        open_.pop_back();
+        ElementDone();
+        break;
+      case json::parse_event_t::value:
+        ElementDone();
+        break;
+    }
+    return true;
+  }
+
+ private:
+  struct Open {
+    bool object;
+    std::set<std::string> keys;
+    std::string key;   // of the value being read, in an object
+    size_t index = 0;  // of the element being read, in an array
+  };
+
+  void ElementDone() {
+    if (!open_.empty() && !open_.back().object) ++open_.back().index;
+  }
+
+  // The object that is open innermost, as "units[1].identities".
+  std::string Where() const {
+    std::string where;
+    for (size_t i = 1; i < open_.size(); ++i) {
+      const Open& outer = open_[i - 1];
+      if (outer.object) {
+        where += (where.empty() ? "" : ".") + outer.key;
+      } else {
+        where += "[" + std::to_string(outer.index) + "]";
+      }
+    }
+    return where;
+  }
+
+  std::vector<Open> open_;
+};
 
 void ReadTriple(const json& value, const std::string& where,
                 SimIdentity* identity) {
@@ -244,7 +312,11 @@ SimBench ParseBench(const std::string& text, const std::string& folder) {
   bench_json::CheckDepth(text);
   SimBench bench;
   try {
-    const json root = json::parse(text);
+    bench_json::RepeatedKeys repeated;
+    const json root = json::parse(
+        text, [&repeated](int, json::parse_event_t event, json& parsed) {
+          return repeated.See(event, parsed);
+        });
     bench = bench_json::ReadBench(root, folder);
   } catch (const BenchError&) {
     throw;
@@ -264,20 +336,29 @@ SimBench ParseBench(const std::string& text, const std::string& folder) {
 
 SimBench LoadBench(const std::string& folder) {
   const std::string path = folder + "/" + kBenchFileName;
-  std::ifstream file(PathOf(path), std::ios::binary);
-  if (!file) throw BenchError(path + ": cannot be read");
-  // At most one byte past the limit, so that a huge file is refused below
-  // without first filling the memory.
-  std::string text;
-  char chunk[64 * 1024];
-  while (text.size() <= bench_limits::kMaxJsonBytes && file) {
-    const size_t room = bench_limits::kMaxJsonBytes + 1 - text.size();
-    file.read(chunk,
-              static_cast<std::streamsize>(std::min(room, sizeof chunk)));
-    text.append(chunk, static_cast<size_t>(file.gcount()));
+  PrivateFile::Refusal refusal = PrivateFile::Refusal::kNone;
+  std::unique_ptr<PrivateFile> file =
+      PrivateFile::Open(path, PrivateFile::Mode::kRead, &refusal);
+  if (!file) {
+    // Never waited on nor read: a pipe or a device there could hold the
+    // server up for ever.
+    if (refusal == PrivateFile::Refusal::kNotPlainFile ||
+        refusal == PrivateFile::Refusal::kLink) {
+      throw BenchError(path +
+                       ": cannot be read: not a plain file (a folder, a "
+                       "pipe, a device or a symbolic link, which is not "
+                       "followed)");
+    }
+    throw BenchError(path + ": cannot be read");
   }
-  // Reading ends at the end of the file or past the limit, or it failed.
-  if (!file.eof() && text.size() <= bench_limits::kMaxJsonBytes) {
+  // The size first, so that a huge file is refused below without first
+  // filling the memory: one byte past the limit is enough to tell.
+  const int64_t size = file->Size();
+  if (size < 0) throw BenchError(path + ": cannot be read");
+  const size_t length = static_cast<size_t>(std::min<uint64_t>(
+      static_cast<uint64_t>(size), bench_limits::kMaxJsonBytes + uint64_t{1}));
+  std::string text(length, '\0');
+  if (length > 0 && !file->ReadAt(0, text.data(), length)) {
     throw BenchError(path + ": cannot be read");
   }
   try {

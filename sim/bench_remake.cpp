@@ -69,6 +69,17 @@ std::vector<std::unique_ptr<FileLock>> HoldBenchUnits(const std::string& folder,
 }
 
 SimBench RemakeDefaultBench(const std::string& folder, BenchTiming timing) {
+  // A pipe, a device or a socket where bench.json belongs is not ours to
+  // replace, and is never read: whatever put it there may be using it.
+  std::error_code error;
+  const std::string json = folder + "/" + kBenchFileName;
+  const fs::file_type type = fs::symlink_status(PathOf(json), error).type();
+  if (type != fs::file_type::not_found && type != fs::file_type::regular &&
+      type != fs::file_type::symlink && type != fs::file_type::none) {
+    throw BenchError(json +
+                     ": not a plain file (a pipe, a device, a folder or the "
+                     "like); the bench is left as it is");
+  }
   const std::unique_ptr<BenchInUse> alone = BenchInUse::ForRemaking(folder);
   const std::vector<std::unique_ptr<FileLock>> held =
       HoldBenchUnits(folder, MakeDefaultBench(folder, timing));

@@ -20,28 +20,54 @@ std::string FlashFile::WhatItHolds() const {
 }
 
 void FlashFile::Prepare() const {
+  PrivateFile::Refusal refusal = PrivateFile::Refusal::kNone;
   std::unique_ptr<PrivateFile> file =
-      PrivateFile::Open(path_, PrivateFile::Mode::kRead);
+      PrivateFile::Open(path_, PrivateFile::Mode::kRead, &refusal);
   if (!file) {
-    std::error_code error;
-    const fs::file_type type = fs::symlink_status(PathOf(path_), error).type();
-    if (type == fs::file_type::regular) {
-      throw BenchError(path_ + ": cannot be read; " + WhatItHolds());
+    switch (refusal) {
+      case PrivateFile::Refusal::kMissing:
+        Create();
+        return;
+      case PrivateFile::Refusal::kLink:
+        throw BenchError(path_ +
+                         ": not a plain file (a symbolic link is not "
+                         "followed); " +
+                         WhatItHolds());
+      case PrivateFile::Refusal::kNotPlainFile:
+        // Never waited on nor read: a pipe's other end may never come.
+        throw BenchError(path_ +
+                         ": not a plain file (a folder, a pipe, a device or "
+                         "the like); " +
+                         WhatItHolds());
+      default:
+        throw BenchError(path_ + ": cannot be read; " + WhatItHolds());
     }
-    if (type != fs::file_type::not_found) {
-      throw BenchError(path_ +
-                       ": not a plain file (a symbolic link is not "
-                       "followed); " +
-                       WhatItHolds());
-    }
-    Create();
-    return;
   }
   const int64_t length = file->Size();
   if (length != static_cast<int64_t>(size_)) {
     throw BenchError(path_ + ": holds " + std::to_string(length) + " bytes, " +
                      WhatItHolds());
   }
+}
+
+std::string FlashFile::WriteProblem() const {
+  PrivateFile::Refusal refusal = PrivateFile::Refusal::kNone;
+  if (PrivateFile::Open(path_, PrivateFile::Mode::kReadWrite, &refusal)) {
+    return "";
+  }
+  if (refusal == PrivateFile::Refusal::kNotAllowed) {
+    return path_ +
+           ": cannot be written (it is read-only, or the user may not "
+           "write it)";
+  }
+  if (refusal == PrivateFile::Refusal::kMissing) {
+    return path_ + ": cannot be written (it is no longer there)";
+  }
+  if (refusal == PrivateFile::Refusal::kLink ||
+      refusal == PrivateFile::Refusal::kNotPlainFile) {
+    return path_ + ": cannot be written (it is no longer a plain file)";
+  }
+  return path_ + ": cannot be written";
 }
 
 // Made whole beside its place and moved there in one step, so that a full

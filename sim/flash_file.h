@@ -35,6 +35,12 @@ class FlashFile {
   /// cannot be made or has another size.
   void Prepare() const;
 
+  /// Why the file cannot be opened for writing, naming it: a read-only
+  /// file, say. Empty when it can. Asked before a unit is given to a job,
+  /// so that a flash the job could not write is refused before anything
+  /// is erased, not taken for a faulty unit halfway through.
+  std::string WriteProblem() const;
+
   /// Whether [start, start + length) lies inside the region (no overflow).
   bool Contains(uint32_t start, uint32_t length) const;
 

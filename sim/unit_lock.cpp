@@ -50,6 +50,14 @@ USHORT ClaimUnit(SimState& state, size_t unitIndex) {
     state.Report(state.FlashFault(unitIndex));
     return kSimStatusFlashFault;
   }
+  for (SimRegion region : {SimRegion::kCode, SimRegion::kStore}) {
+    const std::string problem = state.Flash(unitIndex, region)->WriteProblem();
+    if (!problem.empty()) {
+      state.Report(problem + "; unit \"" + state.unit(unitIndex).name +
+                   "\" is refused until it is put right");
+      return kSimStatusFlashFault;
+    }
+  }
   std::string problem;
   const USHORT status = state.unitLocks().Claim(code->path(), &problem);
   if (!problem.empty()) state.Report(problem);

@@ -44,7 +44,8 @@ class UnitLocks {
 
 /// Claim for the unit at `unitIndex` of the server `state`: what
 /// AcquireGroup asks before it grants a group. A unit whose flash files
-/// cannot be used (SimState::FlashFault) is refused. Either refusal, and a
+/// cannot be used (SimState::FlashFault) is refused, and so is one whose
+/// flash files cannot be written now (a read-only file). Either refusal, and a
 /// lock that cannot be made, is reported on the server's error output,
 /// since the job sees only a status.
 USHORT ClaimUnit(SimState& state, size_t unitIndex);

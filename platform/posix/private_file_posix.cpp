@@ -11,11 +11,40 @@ namespace {
 
 int Fd(intptr_t handle) { return static_cast<int>(handle); }
 
+PrivateFile::Refusal RefusalOf(int error) {
+  using Refusal = PrivateFile::Refusal;
+  switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+      return Refusal::kMissing;
+    case EEXIST:
+      return Refusal::kAlreadyThere;
+    case ELOOP:
+      return Refusal::kLink;
+    case EISDIR:
+    case ENXIO:  // a socket, or a device nothing answers at
+    case ENODEV:
+      return Refusal::kNotPlainFile;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case ETXTBSY:
+      return Refusal::kNotAllowed;
+    default:
+      return Refusal::kOther;
+  }
+}
+
 }  // namespace
 
 std::unique_ptr<PrivateFile> PrivateFile::Open(const std::string& path,
-                                               Mode mode) {
-  int flags = O_NOFOLLOW | O_CLOEXEC;
+                                               Mode mode, Refusal* refusal) {
+  Refusal ignored = Refusal::kNone;
+  if (refusal == nullptr) refusal = &ignored;
+  *refusal = Refusal::kNone;
+  // Without waiting: opening a pipe waits for its other end, and a device
+  // may never answer. What it is, is known only once it is open.
+  int flags = O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
   switch (mode) {
     case Mode::kRead:
       flags |= O_RDONLY;
@@ -31,9 +60,21 @@ std::unique_ptr<PrivateFile> PrivateFile::Open(const std::string& path,
   do {
     fd = open(path.c_str(), flags, 0600);
   } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return nullptr;
+  if (fd < 0) {
+    *refusal = RefusalOf(errno);
+    return nullptr;
+  }
   struct stat status {};
   if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+    *refusal = Refusal::kNotPlainFile;
+    close(fd);
+    return nullptr;
+  }
+  // A plain file never blocks; the flag goes all the same, so that reads
+  // and writes behave as on any plain file.
+  const int now = fcntl(fd, F_GETFL);
+  if (now < 0 || fcntl(fd, F_SETFL, now & ~O_NONBLOCK) != 0) {
+    *refusal = Refusal::kOther;
     close(fd);
     return nullptr;
   }

@@ -30,16 +30,43 @@ bool Moved(BOOL result) {
   return result != 0;
 }
 
+PrivateFile::Refusal RefusalOf(DWORD error) {
+  using Refusal = PrivateFile::Refusal;
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+      return Refusal::kMissing;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+      return Refusal::kAlreadyThere;
+    case ERROR_CANT_ACCESS_FILE:
+      return Refusal::kLink;
+    case ERROR_BAD_FILE_TYPE:
+    case ERROR_PIPE_BUSY:
+      return Refusal::kNotPlainFile;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_WRITE_PROTECT:
+    case ERROR_SHARING_VIOLATION:
+      return Refusal::kNotAllowed;
+    default:
+      return Refusal::kOther;
+  }
+}
+
 }  // namespace
 
 std::unique_ptr<PrivateFile> PrivateFile::Open(const std::string& path,
-                                               Mode mode) {
+                                               Mode mode, Refusal* refusal) {
+  if (refusal != nullptr) *refusal = Refusal::kNone;
   DWORD access = GENERIC_READ;
   DWORD disposition = OPEN_EXISTING;
   if (mode != Mode::kRead) access |= GENERIC_WRITE;
   if (mode == Mode::kCreateNew) disposition = CREATE_NEW;
   HANDLE file = OpenWithoutFollowing(path, access, disposition);
-  if (file == INVALID_HANDLE_VALUE) return nullptr;
+  if (file == INVALID_HANDLE_VALUE) {
+    if (refusal != nullptr) *refusal = RefusalOf(GetLastError());
+    return nullptr;
+  }
   return std::unique_ptr<PrivateFile>(
       new PrivateFile(reinterpret_cast<intptr_t>(file)));
 }

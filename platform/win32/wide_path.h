@@ -32,7 +32,10 @@ inline std::string Utf8Text(const std::wstring& wide) {
 }
 
 /// Opens `path` itself, never what a link there points to: a link (any
-/// reparse point) is refused. INVALID_HANDLE_VALUE when it cannot.
+/// reparse point) is refused, and so is anything but a file on the disk (a
+/// folder, a device, a pipe). INVALID_HANDLE_VALUE when it cannot, with the
+/// last error ERROR_CANT_ACCESS_FILE for a link and ERROR_BAD_FILE_TYPE for
+/// what is no file.
 inline HANDLE OpenWithoutFollowing(const std::string& path, DWORD access,
                                    DWORD disposition) {
   HANDLE file =
@@ -42,11 +45,27 @@ inline HANDLE OpenWithoutFollowing(const std::string& path, DWORD access,
                   FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
                   /*hTemplateFile=*/nullptr);
   if (file == INVALID_HANDLE_VALUE) return file;
-  BY_HANDLE_FILE_INFORMATION information{};
-  if (!GetFileInformationByHandle(file, &information) ||
-      (information.dwFileAttributes &
-       (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+  // A device or a pipe (a name such as NUL or COM1 opens one wherever it
+  // stands) is no file on the disk, and a read from it may never end.
+  if (GetFileType(file) != FILE_TYPE_DISK) {
     CloseHandle(file);
+    SetLastError(ERROR_BAD_FILE_TYPE);
+    return INVALID_HANDLE_VALUE;
+  }
+  BY_HANDLE_FILE_INFORMATION information{};
+  if (!GetFileInformationByHandle(file, &information)) {
+    CloseHandle(file);
+    SetLastError(ERROR_BAD_FILE_TYPE);
+    return INVALID_HANDLE_VALUE;
+  }
+  if ((information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    CloseHandle(file);
+    SetLastError(ERROR_CANT_ACCESS_FILE);
+    return INVALID_HANDLE_VALUE;
+  }
+  if ((information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    CloseHandle(file);
+    SetLastError(ERROR_BAD_FILE_TYPE);
     return INVALID_HANDLE_VALUE;
   }
   return file;

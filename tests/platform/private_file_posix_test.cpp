@@ -5,6 +5,7 @@
 
 #include "platform/private_file.h"
 #include "sim/temp_folder.h"
+#include "tests/sim/special_files.h"
 
 namespace fs = std::filesystem;
 
@@ -52,6 +53,57 @@ TEST(PrivateFile, NoModeOpensThroughASymbolicLink) {
   EXPECT_FALSE(fs::exists(folder.path() + "/nothing"));
   // Nor is a folder a file.
   EXPECT_EQ(PrivateFile::Open(folder.path(), Mode::kRead), nullptr);
+}
+
+// Each refusal says what was there, and none waits: a pipe without a
+// writer, or a reader for a write, is refused at once.
+TEST(PrivateFile, RefusalsSayWhyAndNeverWait) {
+  TempFolder folder;
+  const std::string file = folder.path() + "/file";
+  std::ofstream(file) << "x";
+  const std::string pipe = folder.path() + "/pipe";
+  ASSERT_TRUE(MakePipe(pipe));
+  const std::string socket = folder.path() + "/socket";
+  ASSERT_TRUE(MakeSocket(socket));
+  const std::string link = folder.path() + "/link";
+  fs::create_symlink(file, link);
+  using Refusal = PrivateFile::Refusal;
+  const struct {
+    std::string path;
+    Mode mode;
+    Refusal refusal;
+  } cases[] = {
+      {folder.path() + "/missing", Mode::kRead, Refusal::kMissing},
+      {folder.path() + "/missing/x", Mode::kCreateNew, Refusal::kMissing},
+      {file, Mode::kCreateNew, Refusal::kAlreadyThere},
+      {link, Mode::kRead, Refusal::kLink},
+      {link, Mode::kReadWrite, Refusal::kLink},
+      {folder.path(), Mode::kRead, Refusal::kNotPlainFile},
+      {folder.path(), Mode::kReadWrite, Refusal::kNotPlainFile},
+      {pipe, Mode::kRead, Refusal::kNotPlainFile},
+      {pipe, Mode::kReadWrite, Refusal::kNotPlainFile},
+      {socket, Mode::kRead, Refusal::kNotPlainFile},
+      {"/dev/null", Mode::kReadWrite, Refusal::kNotPlainFile},
+  };
+  for (const auto& one : cases) {
+    SCOPED_TRACE(one.path + " " + std::to_string(static_cast<int>(one.mode)));
+    Refusal refusal = Refusal::kNone;
+    EXPECT_EQ(PrivateFile::Open(one.path, one.mode, &refusal), nullptr);
+    EXPECT_EQ(refusal, one.refusal);
+  }
+  Refusal refusal = Refusal::kOther;
+  std::unique_ptr<PrivateFile> opened =
+      PrivateFile::Open(file, Mode::kReadWrite, &refusal);
+  ASSERT_NE(opened, nullptr);
+  EXPECT_EQ(refusal, Refusal::kNone);
+  EXPECT_TRUE(opened->WriteAt(1, "y", 1));
+  opened.reset();
+  if (MakeUnwritable(file)) {
+    EXPECT_EQ(PrivateFile::Open(file, Mode::kReadWrite, &refusal), nullptr);
+    EXPECT_EQ(refusal, Refusal::kNotAllowed);
+    MakeWritable(file);
+  }
+  EXPECT_EQ(Contents(file), "xy");
 }
 
 TEST(PrivateFile, FoldersAreTheOwnersAloneAndMoveOnlyOverEmptyOnes) {

@@ -25,6 +25,7 @@
 #include "sim/code_flash_check.h"
 #include "sim/default_bench.h"
 #include "sim/temp_folder.h"
+#include "tests/sim/special_files.h"
 
 namespace fs = std::filesystem;
 
@@ -42,8 +43,9 @@ std::map<std::string, std::string> Snapshot(const std::string& folder) {
     const std::string name = entry.path().filename().string();
     entries[name] = entry.is_symlink()
                         ? "-> " + fs::read_symlink(entry.path()).string()
-                    : entry.is_directory() ? "folder"
-                                           : Contents(entry.path());
+                    : entry.is_directory()     ? "folder"
+                    : !entry.is_regular_file() ? "not a plain file"
+                                               : Contents(entry.path());
   }
   return entries;
 }
@@ -99,6 +101,11 @@ TEST_F(BenchFilesTest, ABenchThatCannotBeReadIsRefusedAndLeftAsItIs) {
        [](const std::string& json) {
          fs::remove(json);
          fs::create_directory(json);
+       }},
+      {"a pipe, never waited on",
+       [](const std::string& json) {
+         fs::remove(json);
+         ASSERT_TRUE(MakePipe(json));
        }},
   };
   for (const auto& damaged : cases) {
@@ -376,6 +383,107 @@ TEST_F(BenchFilesTest, OldBuildLeftoversGoWhenTheNextBenchIsMade) {
   EXPECT_TRUE(fs::exists(newBeside));
   EXPECT_TRUE(fs::exists(other));
   EXPECT_EQ(Hidden(bench_), std::vector<std::string>{});
+}
+
+// A simulator ended while it made a flash file, or --make-bench while it
+// wrote bench.json, leaves a temporary beside it; the next server takes
+// away those no live writer can still be writing.
+TEST_F(BenchFilesTest, OldFileTemporariesGoWhenTheBenchIsNextOpened) {
+  WriteDefaultBench(bench_, BenchTiming::kRealistic);
+  const std::string oldCode = bench_ + "/.w3-bay1-code.bin.new-12";
+  const std::string oldJson = bench_ + "/.bench.json.new-34";
+  const std::string newStore = bench_ + "/.w3-bay1-store.bin.new-56";
+  const std::string oldFolder = bench_ + "/.w3-bay4-code.bin.new-78";
+  for (const std::string& temporary : {oldCode, oldJson, newStore}) {
+    std::ofstream(temporary) << "part";
+  }
+  fs::create_directory(oldFolder);
+  const auto longAgo = fs::file_time_type::clock::now() - std::chrono::hours(2);
+  for (const std::string& temporary : {oldCode, oldJson, oldFolder}) {
+    fs::last_write_time(temporary, longAgo);
+  }
+  OpenBench(bench_);
+  EXPECT_FALSE(fs::exists(oldCode));
+  EXPECT_FALSE(fs::exists(oldJson));
+  // One that may still be written, and what no writer of ours makes, stay.
+  EXPECT_TRUE(fs::exists(newStore));
+  EXPECT_TRUE(fs::exists(oldFolder));
+  ExpectWholeDefaultBench(bench_);
+
+  // A bench that cannot be read is left as it is, temporaries and all.
+  std::ofstream(oldCode) << "part";
+  fs::last_write_time(oldCode, longAgo);
+  fs::resize_file(bench_ + "/bench.json", 3);
+  EXPECT_THROW(OpenBench(bench_), BenchError);
+  EXPECT_TRUE(fs::exists(oldCode));
+}
+
+// Each says what stands at the bench's path, and nothing is made there
+// or through it.
+TEST_F(BenchFilesTest, ABenchPathThatIsNoBenchFolderIsNamedForWhatItIs) {
+  const std::string empty = folder_.path() + "/empty";
+  const struct {
+    const char* name;
+    std::function<void()> put;
+    std::string says;  // after the path
+  } cases[] = {
+      {"a link to an empty folder",
+       [&] {
+         fs::create_directory(empty);
+         fs::create_symlink(empty, bench_);
+       },
+       ": a symbolic link to \"" + empty +
+           "\", an empty folder; no default bench is made through a link: "
+           "make it there with ecuprog-sim --make-bench, or name that "
+           "folder itself"},
+      {"a dangling link", [&] { fs::create_symlink("gone", bench_); },
+       ": a symbolic link to \"gone\", which is not there (a dangling "
+       "link); no bench is made through a link"},
+      {"a link to a file",
+       [&] {
+         std::ofstream(folder_.path() + "/file") << "x";
+         fs::create_symlink("file", bench_);
+       },
+       ": a symbolic link to \"file\", a file, not a folder"},
+      {"a file", [&] { std::ofstream(bench_) << "x"; },
+       ": a file, not a folder; the bench is a folder holding bench.json"},
+      {"a pipe", [&] { ASSERT_TRUE(MakePipe(bench_)); },
+       ": not a folder (a pipe, a device or the like)"},
+      {"a folder that holds other things",
+       [&] {
+         fs::create_directory(bench_);
+         std::ofstream(bench_ + "/notes.txt") << "x";
+       },
+       "/bench.json: missing, and the folder is not empty, so no default "
+       "bench is made in it"},
+  };
+  for (const auto& notABench : cases) {
+    SCOPED_TRACE(notABench.name);
+    fs::remove_all(folder_.path());
+    fs::create_directory(folder_.path());
+    notABench.put();
+    const auto before = Snapshot(folder_.path());
+    try {
+      OpenBench(bench_);
+      ADD_FAILURE() << "opened";
+    } catch (const BenchError& error) {
+      EXPECT_EQ(error.what(), bench_ + notABench.says);
+    }
+    // Written with a slash at its end, the path is still judged itself,
+    // not what a link there points to.
+    try {
+      OpenBench(bench_ + "/");
+      ADD_FAILURE() << "opened";
+    } catch (const BenchError& error) {
+      EXPECT_NE(std::string(error.what()).find(notABench.says.substr(1)),
+                std::string::npos)
+          << error.what();
+    }
+    EXPECT_EQ(Snapshot(folder_.path()), before);
+    if (fs::is_directory(empty)) {
+      EXPECT_TRUE(fs::is_empty(empty));
+    }
+  }
 }
 
 // Moves refused as a virus scanner refuses them on Windows while it reads

@@ -11,6 +11,7 @@
 #include "sim/bench_json.h"
 #include "sim/temp_folder.h"
 #include "sim/unit_lock.h"
+#include "tests/sim/special_files.h"
 
 namespace {
 
@@ -101,6 +102,20 @@ TEST_F(BenchRemakeTest, ALockThatIsNoPlainFileIsNamed) {
                          "plain file"),
             std::string::npos)
       << message;
+  EXPECT_TRUE(StillErased());
+}
+
+// Never read nor waited on, nor replaced: whatever put a pipe there may be
+// reading it; the units' flash stays as the last job left it.
+TEST_F(BenchRemakeTest, ABenchJsonThatIsAPipeIsNamedAndTheBenchKept) {
+  const std::string json = folder_.path() + "/bench.json";
+  fs::remove(json);
+  ASSERT_TRUE(MakePipe(json));
+  EXPECT_EQ(Refusal(folder_.path()),
+            json +
+                ": not a plain file (a pipe, a device, a folder or the like); "
+                "the bench is left as it is");
+  EXPECT_EQ(fs::symlink_status(json).type(), fs::file_type::fifo);
   EXPECT_TRUE(StillErased());
 }
 

@@ -10,6 +10,7 @@
 #include <functional>
 
 #include "sim/temp_folder.h"
+#include "tests/sim/special_files.h"
 
 namespace {
 
@@ -104,8 +105,12 @@ INSTANTIATE_TEST_SUITE_P(
                  [](const std::string& path) {
                    std::filesystem::create_directory(path);
                  },
-                 ": not a plain file (a symbolic link is not followed); a "
-                 "code flash file holds 458752 bytes"},
+                 ": not a plain file (a folder, a pipe, a device or the "
+                 "like); a code flash file holds 458752 bytes"},
+        Unusable{"pipe",
+                 [](const std::string& path) { ASSERT_TRUE(MakePipe(path)); },
+                 ": not a plain file (a folder, a pipe, a device or the "
+                 "like); a code flash file holds 458752 bytes"},
         Unusable{"danglingLink",
                  [](const std::string& path) {
                    std::filesystem::create_symlink("elsewhere", path);

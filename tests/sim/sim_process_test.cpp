@@ -18,6 +18,7 @@
 #include "sim/default_bench.h"
 #include "sim/temp_folder.h"
 #include "tests/sim/sim_client.h"
+#include "tests/sim/special_files.h"
 
 namespace {
 
@@ -157,6 +158,67 @@ TEST_F(SimProcessTest, BadBenchMakesTheServerFailToStart) {
   Ref<ProgrammingServer> root = Create();
   EXPECT_LT(created_, 0);
   EXPECT_EQ(root, nullptr);
+}
+
+// This process's error output, which the servers COM starts for it share,
+// goes to a file while it lives.
+class ErrorOutputTo {
+ public:
+  explicit ErrorOutputTo(const std::string& path) {
+    std::fflush(stderr);
+    saved_ = dup(2);
+    const int file = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    dup2(file, 2);
+    close(file);
+  }
+  ~ErrorOutputTo() {
+    std::fflush(stderr);
+    dup2(saved_, 2);
+    close(saved_);
+  }
+
+ private:
+  int saved_ = -1;
+};
+
+// A pipe where one unit's flash file belongs held up the server's start
+// until COM gave up on it, so that every job failed; now that unit alone
+// is refused, saying why, and jobs on the others go on.
+TEST_F(SimProcessTest, APipeInAUnitsPlaceRefusesThatUnitAlone) {
+  const std::string code = bench_ + "/w17-bay5-code.bin";
+  std::filesystem::remove(code);
+  ASSERT_TRUE(MakePipe(code));
+  const std::string errors = folder_.path() + "/errors.txt";
+  USHORT ready = 0xFFFF;
+  USHORT refused = 0xFFFF;
+  {
+    const ErrorOutputTo capture(errors);
+    Ref<ProgrammingServer> root = Create();
+    ASSERT_NE(root, nullptr);
+    const std::vector<DeviceRecord> records = Detect(root.get());
+    ASSERT_EQ(records.size(), 5u);
+    for (const auto& [index, status] :
+         {std::pair<size_t, USHORT*>{0, &ready}, {4, &refused}}) {
+      Ref<DeviceInterface> device = OpenUnit(root.get(), records[index]);
+      ASSERT_NE(device, nullptr);
+      Ref<ProgrammingInterface> programmer =
+          Programmer(device.get(), records[index], SimRegion::kCode, 0);
+      ASSERT_NE(programmer, nullptr);
+      *status = AcquireGroup(programmer.get(), records[index].groupKey());
+    }
+  }
+  EXPECT_EQ(ready, kStatusDone);
+  EXPECT_EQ(refused, kSimStatusFlashFault);
+  std::ifstream in(errors);
+  const std::string said((std::istreambuf_iterator<char>(in)), {});
+  EXPECT_NE(said.find("ecuprog-sim: " + code +
+                      ": not a plain file (a folder, a pipe, a device or the "
+                      "like); a code flash file holds 458752 bytes; unit "
+                      "\"w17-bay5\" is refused until it is put right\n"),
+            std::string::npos)
+      << said;
+  EXPECT_EQ(std::filesystem::symlink_status(code).type(),
+            std::filesystem::file_type::fifo);
 }
 
 TEST_F(SimProcessTest, UnregisteredClassCannotBeCreated) {

@@ -12,6 +12,7 @@
 #include "sim/sim_server.h"
 #include "sim/temp_folder.h"
 #include "tests/sim/sim_client.h"
+#include "tests/sim/special_files.h"
 
 namespace {
 
@@ -352,8 +353,26 @@ INSTANTIATE_TEST_SUITE_P(
                     [](const std::string& path) {
                       std::filesystem::create_directory(path);
                     },
+                    ": not a plain file (a folder, a pipe, a device or the "
+                    "like); a store flash file holds 262144 bytes"},
+        // Opened without waiting for a writer, which never comes: the
+        // server would otherwise hang at its start, before any unit.
+        BrokenFlash{
+            "pipeForTheCode", "w17-bay5-code.bin",
+            [](const std::string& path) { ASSERT_TRUE(MakePipe(path)); },
+            ": not a plain file (a folder, a pipe, a device or the "
+            "like); a code flash file holds 458752 bytes"},
+        BrokenFlash{
+            "socketForTheStore", "w17-bay5-store.bin",
+            [](const std::string& path) { ASSERT_TRUE(MakeSocket(path)); },
+            ": not a plain file (a folder, a pipe, a device or the "
+            "like); a store flash file holds 262144 bytes"},
+        BrokenFlash{"linkForTheCode", "w17-bay5-code.bin",
+                    [](const std::string& path) {
+                      std::filesystem::create_symlink("w3-bay1-code.bin", path);
+                    },
                     ": not a plain file (a symbolic link is not followed); a "
-                    "store flash file holds 262144 bytes"}),
+                    "code flash file holds 458752 bytes"}),
     [](const testing::TestParamInfo<BrokenFlash>& info) {
       return std::string(info.param.name);
     });

@@ -13,6 +13,7 @@
 #include "sim/sim_server.h"
 #include "sim/temp_folder.h"
 #include "tests/sim/sim_client.h"
+#include "tests/sim/special_files.h"
 
 namespace {
 
@@ -155,6 +156,43 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<NoPlainLock>& info) {
       return std::string(info.param.name);
     });
+
+// A flash the job could not write is refused before the job erases
+// anything, naming the file, rather than failing halfway as a faulty unit
+// would.
+TEST_F(UnitLockTest, AFlashFileThatCannotBeWrittenRefusesItsUnitUpFront) {
+  for (const char* file : {"w17-bay5-code.bin", "w17-bay5-store.bin"}) {
+    SCOPED_TRACE(file);
+    const std::string path = folder_.path() + "/" + file;
+    if (!MakeUnwritable(path)) GTEST_SKIP() << "no read-only file here";
+    const std::vector<uint8_t> code =
+        ReadBenchFlash(bench_, "w17-bay5", SimRegion::kCode);
+    Job job(bench_, "w17-bay5");
+    std::vector<std::string> reports;
+    job.server->state().SetReportHook(
+        [&](const std::string& message) { reports.push_back(message); });
+    const USHORT status = job.Acquire(job.code.get());
+    USHORT erase = 0xFFFF;
+    const HRESULT started =
+        job.code->StartErase(kCodeFlashBase, 0x1000, &erase);
+    job.End();
+    MakeWritable(path);
+    EXPECT_EQ(status, kSimStatusFlashFault);
+    EXPECT_EQ(reports,
+              std::vector<std::string>{
+                  path + ": cannot be written (it is read-only, or the "
+                         "user may not write it); unit \"w17-bay5\" is "
+                         "refused until it is put right"});
+    EXPECT_EQ(started, S_OK);
+    EXPECT_EQ(erase, kSimStatusNoGroup);
+    EXPECT_EQ(ReadBenchFlash(bench_, "w17-bay5", SimRegion::kCode), code);
+    // The unit is not held, and the others are free.
+    Job other(bench_, kDefaultReadyUnit);
+    EXPECT_EQ(other.Acquire(other.code.get()), kStatusDone);
+  }
+  Job again(bench_, "w17-bay5");
+  EXPECT_EQ(again.Acquire(again.code.get()), kStatusDone);
+}
 
 TEST_F(UnitLockTest, AWrongGroupKeyTakesNoUnit) {
   Job first(bench_, kDefaultReadyUnit);
