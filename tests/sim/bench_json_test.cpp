@@ -194,7 +194,10 @@ INSTANTIATE_TEST_SUITE_P(
                 "no output to leave empty"},
         Refusal{R"({"faults": [{"operation": "GetVersion", "action": "exit",
                 "during": true}]})",
-                "\"during\" is for exit faults"}));
+                "\"during\" is for exit faults"},
+        Refusal{R"({"faults": [{"operation": "StartErase",
+                "action": "status", "value": 5, "during": true}]})",
+                "and status faults of PollErase"}));
 
 TEST(BenchJson, MessagesNameThePathToTheField) {
   EXPECT_EQ(RefusalOf(R"({"unit": []})"), "bench.json: unknown field \"unit\"");
