@@ -163,13 +163,17 @@ void ValidateFault(size_t index, const SimFault& fault) {
     case FaultAction::kThrow:
       break;
   }
-  if (fault.during &&
-      (fault.action != FaultAction::kExit ||
-       (fault.operation != "StartErase" && fault.operation != "PollErase" &&
-        fault.operation != "ProgramRegion"))) {
+  const bool exitDuring =
+      fault.action == FaultAction::kExit &&
+      (fault.operation == "StartErase" || fault.operation == "PollErase" ||
+       fault.operation == "ProgramRegion");
+  const bool failingErase =
+      fault.action == FaultAction::kStatus && fault.operation == "PollErase";
+  if (fault.during && !exitDuring && !failingErase) {
     throw BenchError(what +
                      ": \"during\" is for exit faults of StartErase, "
-                     "PollErase and ProgramRegion");
+                     "PollErase and ProgramRegion, and status faults of "
+                     "PollErase");
   }
 }
 

@@ -120,7 +120,8 @@ struct SimFault {
   /// count, where no value means one element more than the true count.
   std::optional<int64_t> value;
   /// kExit on StartErase, PollErase or ProgramRegion: the erase or the
-  /// write is half done when the process ends.
+  /// write is half done when the process ends. kStatus on PollErase: the
+  /// erase that fails has erased half its sectors.
   bool during = false;
 };
 

@@ -1,5 +1,6 @@
 #include "sim/default_bench.h"
 
+#include <algorithm>
 #include <filesystem>
 
 #include "platform/system_text.h"
@@ -61,6 +62,26 @@ void Holds(const SimBench& bench, const std::string& unit, const char* target,
                   MakeSampleProfileBlock(profile));
 }
 
+// What a job cut short in its code flash write leaves: the code flash
+// erased and its first half written with a release, the store flash still
+// holding the profile of the release it had before. The code flash holds
+// no bootable image, so the unit waits in its boot code for new code.
+void HoldsCutJob(const SimBench& bench, const std::string& unit,
+                 uint32_t seed) {
+  Holds(bench, unit, "W3", 1, 462, 7, seed);
+  SampleCodeBlock code;
+  code.targetName = "W3";
+  code.codeBranch = 1;
+  code.codeVersion = 463;
+  code.codeRevision = 1;
+  code.length = 0x40000;
+  code.seed = seed + 100;
+  std::vector<uint8_t> image = MakeSampleCodeBlock(code);
+  const size_t written = image.size() / 2;
+  std::fill(image.begin() + written, image.end(), uint8_t{0xFF});
+  WriteBenchFlash(bench, unit, SimRegion::kCode, 0x00010000, image);
+}
+
 }  // namespace
 
 SimBench MakeDefaultBench(const std::string& folder, BenchTiming timing) {
@@ -99,7 +120,12 @@ SimBench MakeDefaultBench(const std::string& folder, BenchTiming timing) {
   other.identities = {{1, 0, 0}};
   SimulateFlash(other, timing);
 
-  bench.units = {ready, noSerial, badBoot, blank, other};
+  SimUnit cut = Unit(kDefaultCutUnit, 6, "W3", kDefaultCutSerial, 1, 40,
+                     "Simulated test cell 6, job cut short");
+  cut.identities = {{1, 0, 0}};
+  SimulateFlash(cut, timing);
+
+  bench.units = {ready, noSerial, badBoot, blank, other, cut};
   return bench;
 }
 
@@ -116,5 +142,6 @@ SimBench WriteDefaultBench(const std::string& folder, BenchTiming timing) {
   SaveBench(bench);
   Holds(bench, kDefaultReadyUnit, "W3", 1, 462, 7, 1);
   Holds(bench, "w17-bay5", "W17", 1, 301, 2, 5);
+  HoldsCutJob(bench, kDefaultCutUnit, 6);
   return bench;
 }

@@ -8,6 +8,9 @@
 //   w3-bay4   W3, serial 4713, blank code flash, not released for
 //             programming (state 900): not ready
 //   w17-bay5  W17, serial 4715, holds code 1.301.2: ready, another model
+//   w3-bay6   W3, serial 4716, boot 1.40, code flash half written as by a
+//             job cut short: listed without a code release (state 1000),
+//             to choose for rehearsing the rerun; identity (1,0,0)
 #ifndef ECUPROG_SIM_DEFAULT_BENCH_H
 #define ECUPROG_SIM_DEFAULT_BENCH_H
 
@@ -21,6 +24,8 @@ enum class BenchTiming { kRealistic, kInstant };
 
 constexpr const char* kDefaultReadyUnit = "w3-bay1";
 constexpr int32_t kDefaultReadySerial = 4711;
+constexpr const char* kDefaultCutUnit = "w3-bay6";
+constexpr int32_t kDefaultCutSerial = 4716;
 
 /// The default bench in `folder`, without writing anything.
 SimBench MakeDefaultBench(const std::string& folder, BenchTiming timing);

@@ -88,8 +88,13 @@ class SimProgrammer : public SimObject<ProgrammingInterfaceUnused> {
       std::optional<SimState::Erase>& erase = RunningErase();
       if (Dies(fault)) return DieErasing();
       if (AnswersStatus(fault, status)) {
-        // A failure ends the erase where it stands: nothing was erased.
-        if (*status != kStatusBusy) erase.reset();
+        // A failure ends the erase where it stands: nothing was erased,
+        // or with "during" the first half of its sectors, as an erase that
+        // fails part-way leaves the flash.
+        if (*status != kStatusBusy) {
+          if (fault->during) EraseFirstHalf();
+          erase.reset();
+        }
         return S_OK;
       }
       if (!erase) {
@@ -195,13 +200,18 @@ class SimProgrammer : public SimObject<ProgrammingInterfaceUnused> {
   // The server ends half-way through the running erase: the first half of
   // its sectors are erased, the rest is as it was.
   HRESULT DieErasing() {
-    std::optional<SimState::Erase>& erase = RunningErase();
-    if (erase) {
-      const uint32_t half =
-          erase->length / 2 / kFlashSectorSize * kFlashSectorSize;
-      flash_.Fill(erase->start, half, kErasedByte);
-    }
+    EraseFirstHalf();
     return state_->ExitNow();
+  }
+
+  // The first half of the running erase's sectors erased, the rest as it
+  // was.
+  void EraseFirstHalf() {
+    std::optional<SimState::Erase>& erase = RunningErase();
+    if (!erase) return;
+    const uint32_t half =
+        erase->length / 2 / kFlashSectorSize * kFlashSectorSize;
+    flash_.Fill(erase->start, half, kErasedByte);
   }
 
   size_t unitIndex_;

@@ -11,10 +11,14 @@
 // and 1002), so that the notes describe what the program carries.
 // Exit code 0 and the release line on standard output when both blocks
 // pass; exit code 1 and the refusal on standard error otherwise.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -27,12 +31,40 @@
 
 namespace {
 
-bool ReadFile(const char* path, std::vector<BYTE>* bytes) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  bytes->assign(std::istreambuf_iterator<char>(in),
-                std::istreambuf_iterator<char>());
-  return !in.bad();
+// Reads a plain file whole; what stood in the way, or "". A folder, a
+// FIFO or a device is refused before anything is read from it: a stream
+// reading a folder fails with an exception, and one reading a FIFO without
+// a writer or a device that never ends would never return. The file is
+// opened without blocking, so that opening a FIFO returns at once.
+std::string ReadFile(const char* path, std::vector<BYTE>* bytes) {
+  const int file = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (file < 0) return std::strerror(errno);
+  std::string why;
+  struct stat facts {};
+  if (fstat(file, &facts) != 0) {
+    why = std::strerror(errno);
+  } else if (S_ISDIR(facts.st_mode)) {
+    why = std::strerror(EISDIR);
+  } else if (!S_ISREG(facts.st_mode)) {
+    why = "not a plain file";
+  }
+  bytes->clear();
+  char buffer[65536];
+  while (why.empty()) {
+    const ssize_t got = read(file, buffer, sizeof buffer);
+    if (got == 0) break;
+    if (got < 0) {
+      if (errno != EINTR) why = std::strerror(errno);
+      continue;
+    }
+    bytes->insert(bytes->end(), buffer, buffer + got);
+  }
+  close(file);
+  return why;
+}
+
+std::string CannotRead(const char* path, const std::string& why) {
+  return std::string("cannot read ") + path + ": " + why;
 }
 
 struct Arguments {
@@ -76,16 +108,15 @@ std::string ReadBlocks(const Arguments& arguments, std::vector<BYTE>* code,
                        std::vector<BYTE>* profile) {
   if (!arguments.program) {
     for (int i = 0; i < 2; ++i) {
-      if (!ReadFile(arguments.files[i], i == 0 ? code : profile)) {
-        return std::string("cannot read ") + arguments.files[i];
-      }
+      const std::string why =
+          ReadFile(arguments.files[i], i == 0 ? code : profile);
+      if (!why.empty()) return CannotRead(arguments.files[i], why);
     }
     return "";
   }
   std::vector<BYTE> program;
-  if (!ReadFile(arguments.program, &program)) {
-    return std::string("cannot read ") + arguments.program;
-  }
+  const std::string why = ReadFile(arguments.program, &program);
+  if (!why.empty()) return CannotRead(arguments.program, why);
   if (!ReadImageResource(program, kCodeResourceId, code) ||
       !ReadImageResource(program, kProfileResourceId, profile)) {
     return std::string("no firmware resources in ") + arguments.program;

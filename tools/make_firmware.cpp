@@ -9,6 +9,7 @@
 //     --damaged-profile   one byte of the profile flipped: its checksum fails
 //     --code-revision=N   the code image claims revision N (checksum valid)
 //     --min-boot=B.V      the code image needs boot code B.V (checksum valid)
+//                         N, B and V: 0 to 65535, as the header holds them
 //     --part-word-code    the code image is two bytes longer than a whole
 //                         number of words (checksum valid, header matching):
 //                         it loads, but cannot be restamped
@@ -17,7 +18,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <string>
@@ -237,21 +237,59 @@ Bytes MakeProfile() {
   return profile;
 }
 
-bool ParseOptions(int argc, char** argv, Options* options) {
+// A header field of 16 bits, written in decimal: digits only, no sign, no
+// blanks, nothing after them, at most 65535. std::atoi and sscanf would
+// take "65537" as 65537 and store it as 1, "-1" as 65535, and "1.38x" as
+// 1.38.
+bool ParseField(const std::string& text, int* value) {
+  if (text.empty()) return false;
+  long read = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    read = read * 10 + (c - '0');
+    if (read > 0xFFFF) return false;
+  }
+  *value = static_cast<int>(read);
+  return true;
+}
+
+// Whether `arg` is the option `name` ("--code-revision=", say); if so, its
+// value goes to `value`.
+bool IsOption(const std::string& arg, const char* name, std::string* value) {
+  const size_t length = std::strlen(name);
+  if (arg.compare(0, length, name) != 0) return false;
+  *value = arg.substr(length);
+  return true;
+}
+
+// False with the refusal in `refusal` when an option or the files are not
+// as the tool takes them; `refusal` stays empty for a plain usage error.
+bool ParseOptions(int argc, char** argv, Options* options,
+                  std::string* refusal) {
   std::vector<std::string> files;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
+    std::string value;
     if (arg == "--damaged-code") {
       options->damagedCode = true;
     } else if (arg == "--damaged-profile") {
       options->damagedProfile = true;
     } else if (arg == "--part-word-code") {
       options->partWordCode = true;
-    } else if (arg.rfind("--code-revision=", 0) == 0) {
-      options->codeRevision = std::atoi(arg.c_str() + 16);
-    } else if (arg.rfind("--min-boot=", 0) == 0) {
-      if (std::sscanf(arg.c_str() + 11, "%d.%d", &options->minBootBranch,
-                      &options->minBootVersion) != 2) {
+    } else if (IsOption(arg, "--code-revision=", &value)) {
+      if (!ParseField(value, &options->codeRevision)) {
+        *refusal = "--code-revision: \"" + value +
+                   "\" is not a whole number from 0 to 65535";
+        return false;
+      }
+    } else if (IsOption(arg, "--min-boot=", &value)) {
+      const size_t dot = value.find('.');
+      if (dot == std::string::npos ||
+          !ParseField(value.substr(0, dot), &options->minBootBranch) ||
+          !ParseField(value.substr(dot + 1), &options->minBootVersion)) {
+        *refusal = "--min-boot: \"" + value +
+                   "\" is not BRANCH.VERSION, each a whole number from 0 to "
+                   "65535";
         return false;
       }
     } else if (!arg.empty() && arg[0] == '-') {
@@ -277,7 +315,12 @@ bool WriteFile(const std::string& path, const Bytes& bytes) {
 
 int main(int argc, char** argv) {
   Options options;
-  if (!ParseOptions(argc, argv, &options)) {
+  std::string refusal;
+  if (!ParseOptions(argc, argv, &options, &refusal)) {
+    if (!refusal.empty()) {
+      std::fprintf(stderr, "ecuprog_make_firmware: %s\n", refusal.c_str());
+      return 2;
+    }
     std::fprintf(stderr,
                  "usage: %s [--damaged-code] [--damaged-profile] "
                  "[--code-revision=N] [--min-boot=B.V] [--part-word-code] "

@@ -6,13 +6,16 @@
 // what no server can cause (the firmware inside the program, COM, memory)
 // is provoked in this process, in the job itself, against a simulated
 // server of its own. A claim a run contradicts fails, and so does an entry
-// that no run reaches.
+// that no run reaches. The guide's words on the progress lines (a refused
+// erase against one that had begun, "already blank") and on a run ended
+// from outside, with no message, are held to runs in the same way.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -110,6 +113,22 @@ class GuideAgainstRuns : public testing::Test {
     return seen;
   }
 
+  // What each flash holds after a run, against before it and against the
+  // firmware the tool carries.
+  struct FlashAfter {
+    bool codeChanged;
+    bool storeChanged;
+    bool codeWritten;  // the carried code image, restamped
+    bool written;      // and the profile
+  };
+  FlashAfter Flash() const {
+    const std::vector<uint8_t> code = ReadFile(CodeFile());
+    const std::vector<uint8_t> store = ReadFile(StoreFile());
+    return {code != codeBefore_, store != storeBefore_,
+            HoldsFirmware(code, {}, image_, {}),
+            HoldsFirmware(code, store, image_, profile_)};
+  }
+
   // Holds the run to the guide's entry for the message it was to end with.
   void Judge(const std::string& way, const std::string& name,
              const std::string& expected, const Observation& seen) {
@@ -134,7 +153,26 @@ class GuideAgainstRuns : public testing::Test {
   std::vector<uint8_t> storeBefore_;
   std::map<std::string, GuideEntry> guide_;
   std::map<std::string, std::vector<std::string>> checks_;
+  // By whole job's name: its last line on the screen, and the flash after.
+  std::map<std::string, std::pair<std::string, FlashAfter>> jobs_;
 };
+
+// The line a screen ends on, before its message.
+std::string LastLine(const std::string& before) {
+  const size_t start = before.rfind('\n');
+  return start == std::string::npos ? before : before.substr(start + 1);
+}
+
+// The text with every run of blanks and line ends as one blank.
+std::string Words(const std::string& text) {
+  std::string words;
+  for (char c : text) {
+    const bool blank = c == ' ' || c == '\n' || c == '\r';
+    if (blank && (words.empty() || words.back() == ' ')) continue;
+    words += blank ? ' ' : c;
+  }
+  return words;
+}
 
 // ---------------------------------------------------------------------------
 // Whole jobs: the tool and the simulator in their own processes.
@@ -200,7 +238,11 @@ const JobCase kJobs[] = {
     {"no units", "NO DEVICES FOUND",
      [](SimBench& bench) { bench.units.clear(); }},
     {"no ready W3 unit", "NO DEVICES AVAILABLE TO PROGRAM",
-     [](SimBench& bench) { bench.units.erase(bench.units.begin()); }},
+     [](SimBench& bench) {
+       // 4711 gone, and 4716 not released for programming.
+       bench.units.erase(bench.units.begin());
+       bench.units.back().unitState = 900;
+     }},
     {"a serial not listed",
      "THAT SERIAL NUMBER IS NOT IN THE LIST OF DEVICES "
      "FOUND",
@@ -234,12 +276,15 @@ const JobCase kJobs[] = {
      WithFault(Fault("AcquireGroup", kStore, FaultAction::kStatus, kRefusal))},
     {"code erase refused", "CODE FLASH ERASE FAILED",
      WithFault(Fault("StartErase", kCode, FaultAction::kStatus, kRefusal))},
+    // The erase fails part-way: half its sectors are erased.
     {"code erase fails", "CODE FLASH ERASE FAILED",
-     WithFault(Fault("PollErase", kCode, FaultAction::kStatus, kRefusal))},
+     WithFault(
+         Fault("PollErase", kCode, FaultAction::kStatus, kRefusal, true))},
     {"store erase refused", "STORE FLASH ERASE FAILED",
      WithFault(Fault("StartErase", kStore, FaultAction::kStatus, kRefusal))},
     {"store erase fails", "STORE FLASH ERASE FAILED",
-     WithFault(Fault("PollErase", kStore, FaultAction::kStatus, kRefusal))},
+     WithFault(
+         Fault("PollErase", kStore, FaultAction::kStatus, kRefusal, true))},
     {"code write fails", "CODE FLASH PROGRAM FAILED",
      WithFault(Fault("ProgramRegion", kCode, FaultAction::kStatus, kRefusal))},
     {"store write fails", "STORE FLASH PROGRAM FAILED",
@@ -507,14 +552,58 @@ TEST_F(GuideAgainstRuns, EveryEntryHoldsForTheRunsThatEndWithIt) {
     const ProcessResult result =
         RunProcess(JobSetup(Environment(), job.serial));
     ASSERT_FALSE(result.timedOut) << job.name << "\n" << result.output;
-    Judge("whole job", job.name, job.message,
-          Observe(result.output, result.exitCode, image_, profile_));
+    const Observation seen =
+        Observe(result.output, result.exitCode, image_, profile_);
+    Judge("whole job", job.name, job.message, seen);
+    jobs_[job.name] = {LastLine(seen.before), Flash()};
     if (job.listedAfter) {
       // No unit's serial: the run ends after the listing.
       const ProcessResult listing = RunProcess(JobSetup(Environment(), "0"));
       EXPECT_NE(listing.output.find(job.listedAfter), std::string::npos)
           << job.name << "\n"
           << listing.output;
+    }
+  }
+
+  // The erase entries tell a refused erase from one that had begun by
+  // whether the line shows "erasing ... ".
+  struct EraseScreen {
+    const char* job;
+    const char* message;
+    SimRegion region;
+    bool began;
+  };
+  const EraseScreen kEraseScreens[] = {
+      {"code erase refused", "CODE FLASH ERASE FAILED", kCode, false},
+      {"code erase fails", "CODE FLASH ERASE FAILED", kCode, true},
+      {"store erase refused", "STORE FLASH ERASE FAILED", kStore, false},
+      {"store erase fails", "STORE FLASH ERASE FAILED", kStore, true},
+  };
+  for (const EraseScreen& erase : kEraseScreens) {
+    SCOPED_TRACE(erase.job);
+    const std::string& text = guide_.at(erase.message).text;
+    for (const char* claim :
+         {"Without \"erasing ... \", as in \"Code flash erase ... CODE FLASH "
+          "ERASE FAILED\", the unit refused the erase before it began: that "
+          "flash is as it was before the run.",
+          "after a refused code flash erase nothing on the unit was changed;",
+          "after a refused store flash erase the code flash holds the new "
+          "firmware",
+          "With \"erasing ... \", as in \"Code flash erase ... erasing ... "
+          "CODE FLASH ERASE FAILED\", the erase had begun: that flash may be "
+          "erased, wholly or in part."}) {
+      EXPECT_NE(text.find(claim), std::string::npos) << claim << "\n" << text;
+    }
+    const auto& [line, flash] = jobs_.at(erase.job);
+    EXPECT_EQ(line.find("erasing ... ") != std::string::npos, erase.began)
+        << line;
+    const bool code = erase.region == kCode;
+    const bool regionChanged = code ? flash.codeChanged : flash.storeChanged;
+    EXPECT_EQ(regionChanged, erase.began);
+    if (code) {
+      EXPECT_FALSE(flash.storeChanged);
+    } else {
+      EXPECT_TRUE(flash.codeWritten);
     }
   }
 
@@ -611,6 +700,172 @@ TEST_F(GuideAgainstRuns, EveryEntryHoldsForTheRunsThatEndWithIt) {
     for (const std::string& check : checks->second) {
       std::printf("    checked: %s\n", check.c_str());
     }
+  }
+}
+
+// A run ended from outside at each place the guide's section on runs with
+// no message tells apart, and a run that stopped between an erase and its
+// write: what the flash holds bears out the guide's words for the last
+// line on the screen, and the job run again, once the cut run's server has
+// gone, programs the unit.
+struct Interruption {
+  const char* name;
+  /// The run is ended with `signal` once this is on the screen; empty: it
+  /// runs to its message, under `change`.
+  const char* cutAt;
+  int signal;
+  BenchChange change;
+  /// The guide's words for it, and what contradicts them ("" when
+  /// nothing).
+  const char* claim;
+  std::function<std::string(bool codeChanged, bool storeChanged,
+                            bool codeWritten, bool written)>
+      wrong;
+  /// What the job run again shows, where it is certain.
+  const char* rerunShows;
+};
+
+std::string Nothing(bool code, bool store, bool, bool) {
+  return code || store ? "the flash changed" : "";
+}
+std::string StoreAsItWas(bool, bool store, bool, bool) {
+  return store ? "the store flash changed" : "";
+}
+std::string CodeWritten(bool, bool, bool codeWritten, bool) {
+  return codeWritten ? "" : "the code flash does not hold the new firmware";
+}
+std::string BothWritten(bool, bool, bool, bool written) {
+  return written ? "" : "the flash does not hold the new firmware";
+}
+std::string Anything(bool, bool, bool, bool) { return ""; }
+
+const char kStoreLines[] =
+    "\"Store flash erase ... \" or \"Store flash program ... \" is the last "
+    "line: the code flash holds the new firmware; the store flash may be "
+    "erased or hold only part of the new settings.";
+const char kAlreadyBlank[] =
+    "A run of the job again after one that stopped between the erase and the "
+    "write of that flash shows it; it is not a fault.";
+
+const Interruption kInterruptions[] = {
+    {"Ctrl+C at the question", "you wish to program : ", SIGINT, nullptr,
+     "No \"Code flash erase\" line (the run ended at the list of units, at "
+     "the question or at the \"Access as\" lines): nothing on the unit was "
+     "changed.",
+     Nothing, "\nCode flash erase ... erasing ... complete"},
+    {"window closed in the code erase", "Code flash erase ... erasing ... ",
+     SIGHUP, nullptr,
+     "\"Code flash erase ... \" is the last line, with or without \"erasing "
+     "... \": the code flash may be erased, wholly or in part. The store flash "
+     "is as it was.",
+     StoreAsItWas, nullptr},
+    {"ended in the code write", "Code flash program ... ", SIGKILL, nullptr,
+     "\"Code flash program ... \" is the last line: the code flash may be "
+     "erased or hold only part of the new firmware. The store flash is as it "
+     "was.",
+     StoreAsItWas, nullptr},
+    {"ended in the store erase", "Store flash erase ... erasing ... ", SIGKILL,
+     nullptr, kStoreLines, CodeWritten, nullptr},
+    {"Ctrl+C in the store write", "Store flash program ... ", SIGINT, nullptr,
+     kStoreLines, CodeWritten, nullptr},
+    {"ended at the reset", "Reset request ... ", SIGKILL, nullptr,
+     "\"Reset request ... \" is the last line: both flashes hold the new "
+     "firmware; the unit may not have taken the reset that starts it.",
+     BothWritten, nullptr},
+    {"code write refused", "", 0,
+     WithFault(Fault("ProgramRegion", kCode, FaultAction::kStatus, kRefusal)),
+     kAlreadyBlank, Anything, "\nCode flash erase ... already blank\n"},
+    {"store write refused", "", 0,
+     WithFault(Fault("ProgramRegion", kStore, FaultAction::kStatus, kRefusal)),
+     kAlreadyBlank, Anything, "\nStore flash erase ... already blank\n"},
+};
+
+// Steps long enough for a cut to land inside them.
+constexpr uint32_t kStepMs = 300;
+
+TEST_F(GuideAgainstRuns, ARunEndedFromOutsideLeavesWhatTheGuideSays) {
+  const std::string guide =
+      Words(ReadGuideText(std::string(ECUPROG_SOURCE_DIR) + "/MESSAGES.txt"));
+  const size_t section = guide.find("A run that ended with no message -");
+  ASSERT_NE(section, std::string::npos);
+  const std::string noMessage = guide.substr(section);
+  // Opening words that hold for every run, and one wait for the maker's
+  // server throughout.
+  EXPECT_NE(guide.find("Every run of ecuprog that comes to its end by "
+                       "itself ends with one message"),
+            std::string::npos);
+  EXPECT_NE(noMessage.find("With the maker's programming server, wait six "
+                           "minutes: the server keeps the unit for about six "
+                           "minutes after such a run"),
+            std::string::npos);
+  EXPECT_NE(guide_.at("COULD NOT ACQUIRE CODE PROGRAMMING GROUP AT DEVICE")
+                .text.find("only after about six minutes"),
+            std::string::npos);
+  EXPECT_NE(noMessage.find("Make sure that no other run of ecuprog, in "
+                           "another window or by a colleague on this PC, is "
+                           "using the unit; if one is, let it finish."),
+            std::string::npos);
+
+  for (const Interruption& cut : kInterruptions) {
+    SCOPED_TRACE(cut.name);
+    const std::string where = cut.cutAt[0] ? noMessage : guide;
+    EXPECT_NE(where.find(cut.claim), std::string::npos) << cut.claim;
+
+    FreshBench([&](SimBench& bench) {
+      bench.units[0].eraseMs = kStepMs;
+      bench.units[0].programMs = kStepMs;
+      if (cut.change) cut.change(bench);
+    });
+    ProcessSetup first = JobSetup(Environment(), "4711");
+    first.terminal = true;
+    first.pipeInput = false;
+    first.steps = {{"you wish to program : ", "4711\n"},
+                   {"Press space to exit", " "}};
+    std::vector<int> servers;
+    first.steps[0].action = [&](int pid) { servers = ChildrenOf(pid); };
+    const auto end = [&cut](int pid) { kill(pid, cut.signal); };
+    if (cut.cutAt == std::string("you wish to program : ")) {
+      first.steps = {{cut.cutAt, ""}};
+      first.steps[0].action = [&](int pid) {
+        servers = ChildrenOf(pid);
+        end(pid);
+      };
+    } else if (cut.cutAt[0]) {
+      first.steps[1] = {cut.cutAt, "", 0.05};
+      first.steps[1].action = end;
+    }
+    const ProcessResult result = RunProcess(first);
+    ASSERT_FALSE(result.timedOut) << result.output;
+    if (cut.cutAt[0]) {
+      EXPECT_EQ(result.signal, cut.signal) << result.output;
+    } else {
+      EXPECT_EQ(result.exitCode, 1) << result.output;
+    }
+    // The simulator lets go of the unit once the run has gone.
+    for (int pid : servers) {
+      EXPECT_TRUE(WaitUntilGone(pid, 10)) << "server " << pid << " stays";
+    }
+    const FlashAfter flash = Flash();
+    EXPECT_EQ(cut.wrong(flash.codeChanged, flash.storeChanged,
+                        flash.codeWritten, flash.written),
+              "")
+        << result.output;
+
+    // The same job again, on the same bench, without the fault.
+    SimBench bench = LoadBench(bench_);
+    bench.faults.clear();
+    SaveBench(bench);
+    const ProcessResult again = RunProcess(JobSetup(Environment(), "4711"));
+    ASSERT_FALSE(again.timedOut) << again.output;
+    const std::string screen = WithoutCarriageReturns(again.output);
+    EXPECT_EQ(again.exitCode, 0) << screen;
+    EXPECT_NE(screen.find("\nPROGRAMMING SUCCESSFUL\n"), std::string::npos)
+        << screen;
+    if (cut.rerunShows) {
+      EXPECT_NE(screen.find(cut.rerunShows), std::string::npos) << screen;
+    }
+    for (int pid : ChildrenOf(getpid())) WaitUntilGone(pid, 10);
+    EXPECT_TRUE(Flash().written);
   }
 }
 

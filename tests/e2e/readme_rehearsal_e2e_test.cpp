@@ -8,6 +8,8 @@
 //   `LINE`                a whole line of the run's output
 //   "TEXT"                text the run shows
 // The README changing its commands or its claims changes what runs here.
+// The first run, on the bench as made, lists the units as the README's
+// console dialogue shows them.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -63,6 +65,29 @@ std::vector<ShellLine> SectionLines(const std::string& readme) {
     lines.push_back(shell);
   }
   return lines;
+}
+
+// The "Found : " lines of a text, in order.
+std::vector<std::string> FoundLines(const std::string& text) {
+  std::vector<std::string> found;
+  std::istringstream in(text);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.rfind("Found : ", 0) == 0) found.push_back(line);
+  }
+  return found;
+}
+
+// The listing in the README's console dialogue: its first block.
+std::vector<std::string> DialogueListing(const std::string& readme) {
+  const size_t section = readme.find("## The console dialogue");
+  const size_t start = readme.find("```\n", section);
+  const size_t end = readme.find("```", start + 4);
+  if (section == std::string::npos || start == std::string::npos ||
+      end == std::string::npos) {
+    return {};
+  }
+  return FoundLines(readme.substr(start, end - start));
 }
 
 bool RunsTheTool(const std::string& command) {
@@ -132,8 +157,11 @@ std::vector<LineResult> SplitAtPrompts(const std::string& output) {
 }
 
 TEST(ReadmeRehearsal, RunsAsWritten) {
-  const std::vector<ShellLine> readme =
-      SectionLines(ReadText(fs::path(ECUPROG_SOURCE_DIR) / "README.md"));
+  const std::string readmeText =
+      ReadText(fs::path(ECUPROG_SOURCE_DIR) / "README.md");
+  const std::vector<ShellLine> readme = SectionLines(readmeText);
+  const std::vector<std::string> dialogueListing = DialogueListing(readmeText);
+  ASSERT_FALSE(dialogueListing.empty()) << "no listing in the console dialogue";
   ASSERT_FALSE(readme.empty()) << "no sh lines under " << kSection;
 
   TempFolder folder;
@@ -193,6 +221,7 @@ TEST(ReadmeRehearsal, RunsAsWritten) {
 
   std::vector<LineResult> results = SplitAtPrompts(output);
   ASSERT_EQ(results.size(), lines.size()) << output;
+  bool firstRun = true;
   for (size_t i = 0; i < lines.size(); ++i) {
     const std::string& command = lines[i].command;
     const LineResult& line = results[i];
@@ -200,6 +229,10 @@ TEST(ReadmeRehearsal, RunsAsWritten) {
     if (!RunsTheTool(command)) {
       EXPECT_EQ(line.status, 0);
       continue;
+    }
+    if (firstRun) {
+      EXPECT_EQ(FoundLines(line.output), dialogueListing);
+      firstRun = false;
     }
     const Dialogue& dialogue = dialogues[i];
     int expected = 1;

@@ -196,6 +196,9 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{R"({"faults": [{"operation": "GetVersion", "action": "exit",
                 "during": true}]})",
                 "\"during\" is for exit faults"},
+        Refusal{R"({"faults": [{"operation": "StartErase",
+                "action": "status", "value": 5, "during": true}]})",
+                "and status faults of PollErase"},
         // A key given twice: the parser alone would keep the last one, and
         // a second "units" would empty the bench without a word.
         Refusal{R"({"units": [{"name": "a"}], "units": []})",

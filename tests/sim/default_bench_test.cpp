@@ -84,7 +84,7 @@ TEST(BenchLocation, FirstUseMakesTheDefaultBench) {
   TempFolder folder;
   const std::string where = folder.path() + "/new/bench";
   const SimBench bench = OpenBench(where);
-  EXPECT_EQ(bench.units.size(), 5u);
+  EXPECT_EQ(bench.units.size(), 6u);
   EXPECT_EQ(bench.units[0].eraseMs, 1000u);
   EXPECT_TRUE(std::filesystem::exists(where + "/w3-bay1-code.bin"));
   // Later uses keep what the bench folder holds.

@@ -25,19 +25,18 @@ class SimRootTest : public testing::Test {
 TEST_F(SimRootTest, DefaultBenchShowsEveryKindOfListing) {
   Start();
   const std::vector<DeviceRecord> records = Detect(root_.get());
-  ASSERT_EQ(records.size(), 5u);
+  ASSERT_EQ(records.size(), 6u);
   struct Expected {
     const char* model;
     uint16_t state;
     int32_t serial;
     uint16_t code[3];
   };
-  const Expected expected[] = {{"W3", 1001, 4711, {1, 462, 7}},
-                               {"W3", 700, 0, {0, 0, 0}},
-                               {"W3", 90, 0, {0, 0, 0}},
-                               {"W3", 900, 4713, {0, 0, 0}},
-                               {"W17", 1001, 4715, {1, 301, 2}}};
-  for (size_t i = 0; i < 5; ++i) {
+  const Expected expected[] = {
+      {"W3", 1001, 4711, {1, 462, 7}},  {"W3", 700, 0, {0, 0, 0}},
+      {"W3", 90, 0, {0, 0, 0}},         {"W3", 900, 4713, {0, 0, 0}},
+      {"W17", 1001, 4715, {1, 301, 2}}, {"W3", 1000, 4716, {0, 0, 0}}};
+  for (size_t i = 0; i < 6; ++i) {
     SCOPED_TRACE(i);
     EXPECT_EQ(records[i].modelName(), expected[i].model);
     EXPECT_EQ(records[i].unitState(), expected[i].state);

@@ -16,6 +16,9 @@
 
 namespace {
 
+// The units of the default bench, each a record in the detection array.
+constexpr int kDefaultUnits = 6;
+
 SimFault Fault(const char* operation, FaultAction action,
                std::optional<int64_t> value = std::nullopt,
                std::optional<uint32_t> call = std::nullopt,
@@ -70,7 +73,7 @@ TEST_F(SimFaultTest, ResultCodeComesWithOutputsThatLookValid) {
   Start({Fault("DetectDevices", FaultAction::kResultCode, -2147467259)});
   const Received received = Detected();
   EXPECT_EQ(last_, E_FAIL);
-  EXPECT_EQ(received.count, 5 * 1256);
+  EXPECT_EQ(received.count, kDefaultUnits * 1256);
   USHORT major = 0;
   USHORT minor = 0;
   EXPECT_EQ(root_->GetVersion(&major, &minor), S_OK);
@@ -123,12 +126,12 @@ INSTANTIATE_TEST_SUITE_P(
                   false, VT_EMPTY, 0},
         ArrayCase{"words",
                   Fault("DetectDevices", FaultAction::kWrongElementType), true,
-                  VT_UI2, 5 * 628},
+                  VT_UI2, kDefaultUnits * 628},
         ArrayCase{"signed",
                   Fault("DetectDevices", FaultAction::kWrongElementType, 16),
-                  true, VT_I1, 5 * 1256},
+                  true, VT_I1, kDefaultUnits * 1256},
         ArrayCase{"oneMore", Fault("DetectDevices", FaultAction::kBadLength),
-                  true, VT_UI1, 5 * 1256 + 1},
+                  true, VT_UI1, kDefaultUnits * 1256 + 1},
         ArrayCase{"2511", Fault("DetectDevices", FaultAction::kBadLength, 2511),
                   true, VT_UI1, 2511}),
     [](const testing::TestParamInfo<ArrayCase>& info) {

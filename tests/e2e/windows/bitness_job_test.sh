@@ -82,13 +82,7 @@ wine_run "$sim" --make-bench "$(windows_path "$bench")" --instant || fail "no be
 export ECUPROG_SIM_BENCH
 ECUPROG_SIM_BENCH=$(windows_path "$bench")
 
-units=(
-  --line "Found : W3#4711 (Simulated test cell 1) BootV1.40 CodeV1.462.7"
-  --line "Found : W3 (NO SERIAL NUMBER) BootV1.40 NOT READY FOR CODE PROGRAMMING"
-  --line "Found : W3 (NO SERIAL NUMBER) (BAD BOOT CODE) NOT READY FOR CODE PROGRAMMING"
-  --line "Found : W3#4713 (Simulated test cell 4, new board) BootV1.38 NOT READY FOR CODE PROGRAMMING"
-  --line "Found : W17#4715 (Simulated W17 rig) BootV2.3 CodeV1.301.2"
-)
+units=("${default_bench_units[@]}")
 start=(--starts "ecuprog " --release-line "$checker" "$code" "$profile")
 
 # programmed TOOL: a whole job by TOOL on W3#4711, the flash then as TOOL

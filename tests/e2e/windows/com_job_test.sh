@@ -70,9 +70,9 @@ echo "--- the same job again: the unit waits in its boot code for new code"
 replace_in "$bench/bench.json" "$fault" "$no_faults"
 grep -q '"during"' "$bench/bench.json" && fail "the fault was not taken out"
 expect_programmed "$ecuprog" "$sim" "$bench" "${listing[@]/ CodeV1.462.7/}"
-# The units' lines (the first 16 arguments of the listing) with the new
-# release, and no unit chosen.
-units=("${listing[@]:0:16}")
+# The start, the release line and the units' lines with the new release,
+# and no unit chosen.
+units=("${listing[@]:0:6}" "${default_bench_units[@]}")
 bash "$here/expect_run.sh" --exit 1 --input $'0\n' \
   "${units[@]/CodeV1.462.7/CodeV1.463.1}" \
   --line "Please enter the serial number of the device you wish to program : THAT SERIAL NUMBER IS NOT IN THE LIST OF DEVICES FOUND" \

@@ -6,7 +6,8 @@
 # After registering, the registration names the folder (moved away, the
 # tool finds no server), the check the steps prescribe passes with the
 # lines they quote, and a job in a new prompt programs the bench the
-# commands named (its flash files change); after unregistering, the
+# commands named (its flash files change), and so does the job run again
+# on the unit listed as a job cut short leaves it; after unregistering, the
 # variable is gone, a job lists none of the simulator's units and the
 # check fails.
 #
@@ -112,23 +113,34 @@ for source in readme kit; do
     -- "$ecuprog"
   mv "$drive_c/$dir.moved" "$drive_c/$dir"
 
-  bash "$here/expect_run.sh" --exit 0 --input $'4711\n' \
-    --starts "ecuprog " --starts "Ready to program " \
-    --starts "Found : W3#4711 (Simulated test cell 1) " \
-    --starts "Found : " --starts "Found : " --starts "Found : " --starts "Found : " \
-    --starts "Please enter the serial number" \
-    --starts "Access as " --starts "Access as " \
-    --match "Code flash erase \.\.\. erasing \.\.\. complete \([1-9][0-9]*\.[0-9]+secs\)" \
-    --starts "Code flash program ... complete" \
-    --starts "Store flash erase ... erasing ... complete" \
-    --starts "Store flash program ... complete" \
-    --line "Reset request ... accepted" \
-    --line "PROGRAMMING SUCCESSFUL" \
-    --line "Press space to exit" \
-    -- "$ecuprog"
-  simulator_gone "C:\\$folder\\"
+  # A job on 4711, then the rerun the steps rehearse on 4716, listed as a
+  # job cut short leaves a unit; each programs its unit.
+  cp "$drive_c/$bench/w3-bay6-code.bin" "$work/cut-before.bin"
+  listed=("${default_bench_units[@]}")
+  for serial in 4711 4716; do
+    # The first identity's line follows the question; 4711 has two more.
+    access=()
+    [[ $serial == 4711 ]] && access=(--starts "Access as " --starts "Access as ")
+    bash "$here/expect_run.sh" --exit 0 --input "$serial"$'\n' \
+      --starts "ecuprog " --starts "Ready to program " \
+      "${listed[@]}" \
+      --starts "Please enter the serial number" \
+      ${access[@]+"${access[@]}"} \
+      --match "Code flash erase \.\.\. erasing \.\.\. complete \([1-9][0-9]*\.[0-9]+secs\)" \
+      --starts "Code flash program ... complete" \
+      --starts "Store flash erase ... erasing ... complete" \
+      --starts "Store flash program ... complete" \
+      --line "Reset request ... accepted" \
+      --line "PROGRAMMING SUCCESSFUL" \
+      --line "Press space to exit" \
+      -- "$ecuprog"
+    simulator_gone "C:\\$folder\\"
+    listed=("${listed[@]/4711 (Simulated test cell 1) BootV1.40 CodeV1.462.7/4711 (Simulated test cell 1) BootV1.40 CodeV1.463.1}")
+  done
   cmp -s "$drive_c/$bench/w3-bay1-code.bin" "$work/code-before.bin" &&
-    fail "$source: the job did not program the unit in C:\\$bench"
+    fail "$source: the job did not program 4711 in C:\\$bench"
+  cmp -s "$drive_c/$bench/w3-bay6-code.bin" "$work/cut-before.bin" &&
+    fail "$source: the job run again did not program 4716 in C:\\$bench"
 
   run_bat "$work/$source-3.bat"
   wine_run reg query "$env_key" /v ECUPROG_SIM_BENCH >/dev/null 2>&1 &&

@@ -11,14 +11,20 @@ wine_run() { bash "$here/wine.sh" "$@"; }
 reg_query() { wine_run reg query "$@" 2>/dev/null || true; }
 fail() { echo "FAILED: $*"; exit 1; }
 
-# expect_run.sh's lines for the default bench's units and 4711's access
-# identities, from the listing to the last "Access as" line.
-default_bench_listing=(
+# expect_run.sh's lines for the default bench's units, as a fresh bench
+# lists them.
+default_bench_units=(
   --line "Found : W3#4711 (Simulated test cell 1) BootV1.40 CodeV1.462.7"
   --line "Found : W3 (NO SERIAL NUMBER) BootV1.40 NOT READY FOR CODE PROGRAMMING"
   --line "Found : W3 (NO SERIAL NUMBER) (BAD BOOT CODE) NOT READY FOR CODE PROGRAMMING"
   --line "Found : W3#4713 (Simulated test cell 4, new board) BootV1.38 NOT READY FOR CODE PROGRAMMING"
   --line "Found : W17#4715 (Simulated W17 rig) BootV2.3 CodeV1.301.2"
+  --line "Found : W3#4716 (Simulated test cell 6, job cut short) BootV1.40"
+)
+# The same, and 4711's access identities, from the listing to the last
+# "Access as" line.
+default_bench_listing=(
+  "${default_bench_units[@]}"
   --line "Please enter the serial number of the device you wish to program : Access as Service desk : Diagnostics only"
   --line "Access as Werkstatt München : Full programming"
   --line "Access as Visitor : Read only"
