@@ -48,9 +48,12 @@ class UnitLockEndToEnd : public BenchJobTest {
     SaveBench(bench);
     for (int i = 0; i < count; ++i) {
       for (SimRegion region : {SimRegion::kCode, SimRegion::kStore}) {
-        WriteBenchFlash(bench, bench.units[5 + static_cast<size_t>(i)].name,
-                        region, region == SimRegion::kCode ? kCodeFlashBase : 0,
-                        ReadBenchFlash(bench, ready.name, region));
+        WriteBenchFlash(
+            bench,
+            bench.units[bench.units.size() - static_cast<size_t>(count - i)]
+                .name,
+            region, region == SimRegion::kCode ? kCodeFlashBase : 0,
+            ReadBenchFlash(bench, ready.name, region));
       }
     }
   }
