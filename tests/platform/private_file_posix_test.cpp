@@ -5,7 +5,7 @@
 
 #include "platform/private_file.h"
 #include "sim/temp_folder.h"
-#include "tests/sim/special_files.h"
+#include "tests/sim/unusual_files.h"
 
 namespace fs = std::filesystem;
 

@@ -25,7 +25,7 @@
 #include "sim/code_flash_check.h"
 #include "sim/default_bench.h"
 #include "sim/temp_folder.h"
-#include "tests/sim/special_files.h"
+#include "tests/sim/unusual_files.h"
 
 namespace fs = std::filesystem;
 

@@ -11,7 +11,7 @@
 #include "sim/bench_json.h"
 #include "sim/temp_folder.h"
 #include "sim/unit_lock.h"
-#include "tests/sim/special_files.h"
+#include "tests/sim/unusual_files.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <functional>
 
 #include "sim/temp_folder.h"
-#include "tests/sim/special_files.h"
+#include "tests/sim/unusual_files.h"
 
 namespace {
 

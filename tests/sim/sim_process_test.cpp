@@ -18,7 +18,7 @@
 #include "sim/default_bench.h"
 #include "sim/temp_folder.h"
 #include "tests/sim/sim_client.h"
-#include "tests/sim/special_files.h"
+#include "tests/sim/unusual_files.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include "sim/sim_server.h"
 #include "sim/temp_folder.h"
 #include "tests/sim/sim_client.h"
-#include "tests/sim/special_files.h"
+#include "tests/sim/unusual_files.h"
 
 namespace {
 

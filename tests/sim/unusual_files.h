@@ -1,7 +1,7 @@
 // What a test puts where a bench's file belongs when it is no plain file,
 // or one the simulator may not write.
-#ifndef ECUPROG_TESTS_SIM_SPECIAL_FILES_H
-#define ECUPROG_TESTS_SIM_SPECIAL_FILES_H
+#ifndef ECUPROG_TESTS_SIM_UNUSUAL_FILES_H
+#define ECUPROG_TESTS_SIM_UNUSUAL_FILES_H
 
 #include <fcntl.h>
 #include <linux/fs.h>
@@ -67,4 +67,4 @@ inline void MakeWritable(const std::string& path) {
   chmod(path.c_str(), 0600);
 }
 
-#endif  // ECUPROG_TESTS_SIM_SPECIAL_FILES_H
+#endif  // ECUPROG_TESTS_SIM_UNUSUAL_FILES_H
