@@ -29,6 +29,8 @@ test_packages=(
   # The Debian package (cpack's dependency scan runs dpkg-shlibdeps and
   # file) and the Windows release kit (git names the commit, zip packs it).
   dpkg-dev file git zip unzip
+  # Signing the release kit's programs, and the test CA that checks it.
+  osslsigncode openssl
   # The fuzzers and the sanitizers' symbolizer.
   clang libclang-rt-14-dev llvm
   # The compiler cache of scripts/test-all.sh's builds.

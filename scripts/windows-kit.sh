@@ -17,8 +17,15 @@
 # rewrites: SOURCE_DATE_EPOCH when set, else the current time; so it is
 # required here.
 #
+# With a signing certificate (scripts/windows-sign.sh) every program and
+# DLL is signed after it is stripped, before anything reads or sums it:
+# the kit's sums and RELEASE.txt are those of the signed files, and
+# RELEASE.txt names the signer and each program's Authenticode digest (the
+# stripped program's, which the same commit rebuilds whoever signs it).
+#
 #   windows-kit.sh X64_BUILD_DIR X86_BUILD_DIR OUT_DIR SOURCE_REVISION
-# Environment: SOURCE_DATE_EPOCH (required)
+# Environment: SOURCE_DATE_EPOCH (required); ECUPROG_SIGNING_CERT,
+# ECUPROG_SIGNING_PASSWORD_FILE, ECUPROG_SIGNING_TIMESTAMP_URL (optional)
 set -euo pipefail
 source_dir=$(cd "$(dirname "$0")/.." && pwd)
 [[ $# -eq 4 ]] || { echo "usage: windows-kit.sh X64_BUILD_DIR X86_BUILD_DIR OUT_DIR SOURCE_REVISION" >&2; exit 2; }
@@ -26,6 +33,16 @@ declare -A build=([x64]=$1 [x86]=$2)
 out=$3
 revision=$4
 : "${SOURCE_DATE_EPOCH:?set SOURCE_DATE_EPOCH to the commit time (git log -1 --format=%ct)}"
+
+# A certificate that cannot sign stops the kit before anything is packed.
+signer=$(bash "$source_dir/scripts/windows-sign.sh" --check)
+# sign FILE...: signs them in place when the kit is signed, and keeps their
+# digests in $digests.
+sign() {
+  if [[ "$signer" != unsigned ]]; then
+    bash "$source_dir/scripts/windows-sign.sh" "$@" >>"$digests"
+  fi
+}
 
 cache_value() { sed -n "s/^$2:[A-Z]*=//p" "$1/CMakeCache.txt"; }
 declare -A strip toolchain
@@ -59,10 +76,12 @@ pack() {
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
 stage="$out/.stage"
-rm -rf "$stage"
+digests="$out/.digests"
+rm -rf "$stage" "$digests"
 mkdir -p "$stage/x86" "$stage/x64"
 for bits in x64 x86; do
   "${strip[$bits]}" -o "$stage/$bits/ecuprog.exe" "${build[$bits]}/ecuprog.exe"
+  sign "$stage/$bits/ecuprog.exe"
   "$checker" --program "$stage/$bits/ecuprog.exe" --release-notes "$stage/notes-$bits.txt" \
     --source-revision "$revision" --built-with "${toolchain[$bits]}" >/dev/null
 done
@@ -81,7 +100,20 @@ sum() { sha256sum "$1" | cut -d' ' -f1; }
   echo "Built with (x86): ${toolchain[x86]}"
   echo "Program for a 64-bit programming server: x64\\ecuprog.exe, SHA-256 $(sum "$stage/x64/ecuprog.exe")"
   echo "Program for a 32-bit programming server: x86\\ecuprog.exe, SHA-256 $(sum "$stage/x86/ecuprog.exe")"
+  if [[ "$signer" == unsigned ]]; then
+    echo "Signature: unsigned"
+  else
+    echo "Signature: Authenticode"
+    echo "$signer"
+    for bits in x64 x86; do
+      echo "Authenticode digest of $bits\\ecuprog.exe: $(sed -n "s|^$stage/$bits/ecuprog.exe ||p" "$digests")"
+    done
+  fi
   echo
+  if [[ "$signer" != unsigned ]]; then
+    cat "$source_dir/scripts/signature-check.txt"
+    echo
+  fi
   cat "$source_dir/scripts/which-program.txt"
 } >"$stage/RELEASE.txt"
 rm "$stage/notes-x64.txt" "$stage/notes-x86.txt"
@@ -105,9 +137,11 @@ if [[ -f "${build[x64]}/sim/ecuprog-sim.exe" && -f "${build[x86]}/sim/ecuprog-si
     [[ -n "$dll" ]] || { echo "windows-kit: no ecuprog-sim-ps.dll in ${build[$bits]}" >&2; exit 1; }
     "${strip[$bits]}" -o "$out/$rehearsal/$bits/ecuprog-sim.exe" "${build[$bits]}/sim/ecuprog-sim.exe"
     "${strip[$bits]}" -o "$out/$rehearsal/$bits/ecuprog-sim-ps.dll" "$dll"
+    sign "$out/$rehearsal/$bits/ecuprog-sim.exe" "$out/$rehearsal/$bits/ecuprog-sim-ps.dll"
     files+=("$bits/ecuprog-sim.exe" "$bits/ecuprog-sim-ps.dll")
   done
   cp "$source_dir/REHEARSAL.txt" "$out/$rehearsal/"
   pack "$out/$rehearsal.zip" "$out/$rehearsal" "${files[@]}" REHEARSAL.txt
   echo "windows-kit: $out/$rehearsal.zip"
 fi
+rm -f "$digests"

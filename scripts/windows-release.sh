@@ -17,11 +17,23 @@
 # out of the programs. A tree with uncommitted changes is packed with the
 # revision marked "-modified".
 #
+# With the release engineer's certificate, every program and DLL of both
+# kits carries an Authenticode signature (scripts/windows-sign.sh); the
+# signature covers the reproducible program, so two engineers signing the
+# same commit sign the same bytes. Without one the kits are unsigned and
+# RELEASE.txt says so.
+#
 #   scripts/windows-release.sh [CMAKE_CONFIGURE_ARGS...]
 # for example -DECUPROG_CODE_BLOCK=/path/code.zlib
 #             -DECUPROG_PROFILE_BLOCK=/path/profile.bin
+# Environment (to sign): ECUPROG_SIGNING_CERT (a PKCS#12 file),
+# ECUPROG_SIGNING_PASSWORD_FILE (a file holding its password),
+# ECUPROG_SIGNING_TIMESTAMP_URL (an RFC 3161 time-stamp server, optional).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# A certificate that cannot sign stops the release before the builds.
+signer=$(bash scripts/windows-sign.sh --check)
+echo "windows-release: signature: ${signer%%$'\n'*}"
 declare -A build=([x64]=build/windows-release [x86]=build/windows-x86-release)
 declare -A preset=([x64]=windows-release [x86]=windows-x86-release)
 
@@ -83,5 +95,12 @@ if [[ -n "$have_wine" ]]; then
   bash tests/e2e/windows/wine.sh --stop
 else
   echo "windows-release: no Wine here, the program was not started"
+fi
+# What a technician checks: the signature of each signed file holds.
+if [[ "$signer" != unsigned ]]; then
+  for file in "$kit"/x*/ecuprog.exe ${rehearsal_kit:+"$rehearsal_kit"/x*/ecuprog-sim*}; do
+    osslsigncode verify -in "$file" >/dev/null 2>&1 ||
+      echo "windows-release: note: $file does not verify here (is the signer's root certificate trusted on this machine?)"
+  done
 fi
 (cd "$kit" && cat RELEASE.txt && cat SHA256SUMS)
