@@ -64,6 +64,8 @@ fi
 if [[ "${1:-}" == --check ]]; then
   echo "Signed by: $(openssl x509 -in "$leaf" -noout -subject -nameopt RFC2253 | sed 's/^subject=//')"
   echo "Signing certificate SHA-256 fingerprint: $(openssl x509 -in "$leaf" -noout -fingerprint -sha256 | cut -d= -f2)"
+  # Windows' certificate dialog shows only the SHA-1 hash, as "Thumbprint".
+  echo "Signing certificate thumbprint (SHA-1, as Windows shows it): $(openssl x509 -in "$leaf" -noout -fingerprint -sha1 | cut -d= -f2 | tr -d : | tr A-F a-f)"
   if [[ -n "$timestamp" ]]; then
     echo "Time-stamped by: $timestamp"
   else

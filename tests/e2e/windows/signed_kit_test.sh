@@ -72,8 +72,11 @@ for kit in "$signed" "${signed%-windows}-rehearsal-windows"; do
   (cd "$kit" && sha256sum --quiet -c SHA256SUMS) || fail "the SHA256SUMS of $kit"
 done
 fingerprint=$(openssl x509 -in "$ca/desk-a.pem" -noout -fingerprint -sha256 | cut -d= -f2)
+thumbprint=$(openssl x509 -in "$ca/desk-a.pem" -noout -fingerprint -sha1 | cut -d= -f2 | tr -d : | tr A-F a-f)
 for line in "Signature: Authenticode" "Signed by: CN=ecuprog releases,O=Release desk A" \
-  "Signing certificate SHA-256 fingerprint: $fingerprint" "  signtool verify /pa /v x64\\ecuprog.exe" \
+  "Signing certificate SHA-256 fingerprint: $fingerprint" \
+  "Signing certificate thumbprint (SHA-1, as Windows shows it): $thumbprint" \
+  "  signtool verify /pa /v x64\\ecuprog.exe" \
   "  osslsigncode verify -in x64/ecuprog.exe"; do
   grep -qxF "$line" "$signed/RELEASE.txt" || { cat "$signed/RELEASE.txt"; fail "RELEASE.txt does not say: $line"; }
 done
