@@ -19,17 +19,22 @@ class FileLock {
   /// exclude each other as two processes do. Returns the lock when taken,
   /// nullptr otherwise with `*outcome` saying why.
   static std::unique_ptr<FileLock> TryTake(const std::string& path,
-                                           Outcome* outcome);
+                                           Outcome* outcome) {
+    return Take(path, /*shared=*/false, outcome);
+  }
   /// TryTake for one of many holders: shared locks on `path` exclude only
   /// the lock TryTake takes.
   static std::unique_ptr<FileLock> TryTakeShared(const std::string& path,
-                                                 Outcome* outcome);
+                                                 Outcome* outcome) {
+    return Take(path, /*shared=*/true, outcome);
+  }
   /// Lets go.
   ~FileLock();
   FileLock(const FileLock&) = delete;
   FileLock& operator=(const FileLock&) = delete;
 
  private:
+  // The system's own lock, exclusive or shared (platform/*/file_lock_*).
   static std::unique_ptr<FileLock> Take(const std::string& path, bool shared,
                                         Outcome* outcome);
   explicit FileLock(intptr_t handle) : handle_(handle) {}

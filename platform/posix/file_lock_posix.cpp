@@ -10,16 +10,6 @@
 
 #include "platform/file_lock.h"
 
-std::unique_ptr<FileLock> FileLock::TryTake(const std::string& path,
-                                            Outcome* outcome) {
-  return Take(path, /*shared=*/false, outcome);
-}
-
-std::unique_ptr<FileLock> FileLock::TryTakeShared(const std::string& path,
-                                                  Outcome* outcome) {
-  return Take(path, /*shared=*/true, outcome);
-}
-
 std::unique_ptr<FileLock> FileLock::Take(const std::string& path, bool shared,
                                          Outcome* outcome) {
   // Without waiting for the other end of a pipe someone put there.

@@ -4,16 +4,6 @@
 #include "platform/file_lock.h"
 #include "platform/win32/wide_path.h"
 
-std::unique_ptr<FileLock> FileLock::TryTake(const std::string& path,
-                                            Outcome* outcome) {
-  return Take(path, /*shared=*/false, outcome);
-}
-
-std::unique_ptr<FileLock> FileLock::TryTakeShared(const std::string& path,
-                                                  Outcome* outcome) {
-  return Take(path, /*shared=*/true, outcome);
-}
-
 std::unique_ptr<FileLock> FileLock::Take(const std::string& path, bool shared,
                                          Outcome* outcome) {
   HANDLE file =
