@@ -9,8 +9,10 @@
 #include <nlohmann/json.hpp>
 #include <regex>
 
+#include "blocks/block_sha256.h"
 #include "sim/bench_json.h"
 #include "tests/e2e/bench_job_test.h"
+#include "tests/e2e/job_checks.h"
 #include "tests/messages_guide.h"
 
 namespace {
@@ -159,6 +161,15 @@ TEST_P(JobRecordTest, TellsHowTheJobWentAndLeavesItAsItWas) {
   EXPECT_EQ(lines[0]["format"], 1);
   EXPECT_EQ(lines[1]["entry"], "firmware");
   EXPECT_EQ(lines[1]["release"], "1.463.1");
+  // The blocks' SHA-256 as embedded, as the release notes give them.
+  const std::vector<uint8_t> code =
+      ReadFile(std::string(ECUPROG_SOURCE_DIR) + "/resources/w3_code.zlib");
+  const std::vector<uint8_t> profile =
+      ReadFile(std::string(ECUPROG_SOURCE_DIR) + "/resources/w3_profile.bin");
+  EXPECT_EQ(lines[1]["code block sha256"],
+            BlockSha256(code.data(), code.size()));
+  EXPECT_EQ(lines[1]["profile block sha256"],
+            BlockSha256(profile.data(), profile.size()));
   EXPECT_EQ(Course(lines), c.course);
   // The record's screen is the console's from the listing on (the record
   // begins once the blocks have passed), up to the closing prompt.
