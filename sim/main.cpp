@@ -16,6 +16,13 @@
 //                                 write the default bench into DIR (with
 //                                 --instant: no erase or program delays);
 //                                 refused while a job holds one of its units
+//   ecuprog-sim --make-bench DIR --from-record FILE
+//                                 write into DIR the bench a job's record
+//                                 shows (sim/record_bench.h): its units as
+//                                 listed, the chosen one with what the
+//                                 server answered for it; a record that is
+//                                 damaged, of a later format or short of
+//                                 what a bench needs writes nothing
 //
 // It serves the bench in $ECUPROG_SIM_BENCH (default
 // ${XDG_DATA_HOME:-$HOME/.local/share}/ecuprog/bench), which is made with
@@ -56,7 +63,8 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: ecuprog-sim -Embedding | --register | --register-marshalling | "
-    "--unregister | --check | --make-bench DIR [--instant]\n";
+    "--unregister | --check | --make-bench DIR [--instant | --from-record "
+    "FILE]\n";
 
 int Fail(const std::string& message) {
   WriteText(stderr, "ecuprog-sim: " + message + "\n");
@@ -148,6 +156,58 @@ int Unregister() {
   if (SUCCEEDED(result)) result = marshalling;
   if (FAILED(result)) {
     return Fail("unregistration failed (" + std::to_string(result) + ")");
+  }
+  return 0;
+}
+
+// A bench made from a job's record: the record is read whole and judged
+// before the folder is touched, so a record that is refused writes nothing.
+int MakeBenchFromRecord(const std::string& folder, const std::string& path) {
+  ReplayBench replay;
+  try {
+    replay = BenchFromRecord(ReadRecordFile(path), path, folder);
+  } catch (const BenchError& error) {
+    return Fail(std::string(error.what()) + "; no bench was written");
+  }
+  try {
+    RemakeReplayBench(replay);
+  } catch (const BenchError& error) {
+    return Fail(error.what());
+  }
+  std::string made = "made the bench " + folder + " from " + path + ": " +
+                     std::to_string(replay.bench.units.size()) +
+                     " units listed";
+  if (replay.chosenUnit.empty()) {
+    made += "; the job chose none, so none can be programmed";
+  } else {
+    made += "; the job chose serial number " +
+            std::to_string(replay.chosenSerial) + " (" + replay.chosenUnit +
+            ")";
+  }
+  WriteText(stdout, made + "\n");
+  for (const std::string& note : replay.notes) {
+    WriteText(stdout, "note: " + note + "\n");
+  }
+  return 0;
+}
+
+int MakeBench(int argc, char** argv) {
+  const bool instant = argc == 4 && std::strcmp(argv[3], "--instant") == 0;
+  const bool fromRecord =
+      argc == 5 && std::strcmp(argv[3], "--from-record") == 0;
+  if (argc != 3 && !instant && !fromRecord) {
+    std::fputs(kUsage, stderr);
+    return 2;
+  }
+  // The paths as typed, in whatever letters: argv spells them in the ANSI
+  // code page.
+  const std::vector<std::string> arguments = ProgramArguments(argc, argv);
+  if (fromRecord) return MakeBenchFromRecord(arguments.at(2), arguments.at(4));
+  try {
+    RemakeDefaultBench(arguments.at(2), instant ? BenchTiming::kInstant
+                                                : BenchTiming::kRealistic);
+  } catch (const BenchError& error) {
+    return Fail(error.what());
   }
   return 0;
 }
@@ -246,21 +306,7 @@ int main(int argc, char** argv) {
   }
   if (argc == 2 && std::strcmp(argv[1], "--check") == 0) return Check();
   if (argc >= 2 && std::strcmp(argv[1], "--make-bench") == 0) {
-    const bool instant = argc == 4 && std::strcmp(argv[3], "--instant") == 0;
-    if (argc != 3 && !instant) {
-      std::fputs(kUsage, stderr);
-      return 2;
-    }
-    try {
-      // The folder as typed, in whatever letters: argv spells it in the
-      // ANSI code page.
-      RemakeDefaultBench(
-          ProgramArguments(argc, argv).at(2),
-          instant ? BenchTiming::kInstant : BenchTiming::kRealistic);
-    } catch (const BenchError& error) {
-      return Fail(error.what());
-    }
-    return 0;
+    return MakeBench(argc, argv);
   }
   if (serving) return Serve(argc, argv);
   std::fputs(kUsage, stderr);
