@@ -177,6 +177,7 @@ struct Recorded {
   std::optional<std::pair<size_t, std::vector<uint8_t>>> opened;  // 10 bytes
   std::optional<std::pair<size_t, int32_t>> chosenSerial;
   std::set<std::string> stepsBegun;
+  std::set<std::string> erasing;  // erases StartErase answered busy
   std::map<std::string, StepEnd> stepEnds;
   std::map<uint16_t, SimName> accessNames;
   std::map<std::pair<uint16_t, uint16_t>, SimName> identityNames;
@@ -226,7 +227,7 @@ bool ReadArrayKind(const Line& line, const std::string& operation,
   if (kind == "none") {
     recorded->faults.push_back(
         OutputFault(operation, call, FaultAction::kEmptyOutput));
-  } else if (kind == "not bytes") {
+  } else if (kind == "not bytes" || kind == "not as expected") {
     recorded->faults.push_back(
         OutputFault(operation, call, FaultAction::kWrongElementType));
     recorded->notes.push_back(operation +
@@ -234,7 +235,7 @@ bool ReadArrayKind(const Line& line, const std::string& operation,
                               "bench answers one of another type, which "
                               "need not be the same type");
   } else {
-    line.Refuse("\"array\" is neither \"none\" nor \"not bytes\"");
+    line.Refuse("\"array\" says neither \"none\" nor \"not bytes\"");
   }
   return true;
 }
@@ -400,6 +401,7 @@ void ReadJob(const Line& line) {
 
 Recorded ReadLines(const std::string& text, const std::string& path) {
   Recorded recorded;
+  std::string openStep;
   size_t number = 0;
   size_t start = 0;
   while (start < text.size()) {
@@ -423,7 +425,10 @@ Recorded ReadLines(const std::string& text, const std::string& path) {
     const Line line{path, number, entry};
     if (!entry.is_object()) line.Refuse("damaged: not a JSON object");
     const std::string kind = line.Text("entry");
-    line.Integer("ms", 0, INT64_MAX);
+    const json& ms = line.Need("ms");
+    if (!ms.is_number() || ms.get<double>() < 0) {
+      line.Refuse("\"ms\" is not a time since the record was opened");
+    }
     if (number == 1) {
       ReadJob(line);
       continue;
@@ -445,8 +450,17 @@ Recorded ReadLines(const std::string& text, const std::string& path) {
         line.Refuse("unknown step \"" + step + "\"");
       }
       recorded.stepsBegun.insert(step);
+      openStep = step;
     } else if (kind == "step end") {
       ReadStepEnd(line, &recorded);
+      openStep.clear();
+    } else if (kind == "screen") {
+      // The tool says "erasing" once StartErase has answered busy: an erase
+      // that ends after it ended at a poll.
+      if (line.Text("text").find("erasing") != std::string::npos &&
+          !openStep.empty()) {
+        recorded.erasing.insert(openStep);
+      }
     }
   }
   if (number == 0) throw BenchError(path + ": empty, no job record");
@@ -475,9 +489,9 @@ std::optional<size_t> ChosenIndex(const Recorded& recorded) {
 }
 
 // A step's request that the server refused, answered again at the same
-// call. An erase ends with the poll after its busy answers (StartErase's
-// own busy answer counts among them), or at StartErase itself.
-void AddStepFault(const std::string& step, const StepEnd& end,
+// call. An erase that StartErase had begun ends with the poll after its
+// busy answers; one it had not, at StartErase itself.
+void AddStepFault(const std::string& step, const StepEnd& end, bool erasing,
                   std::vector<SimFault>* faults) {
   const bool failed = end.result != 0;
   const bool refused =
@@ -493,11 +507,11 @@ void AddStepFault(const std::string& step, const StepEnd& end,
     fault.operation = "AcquireGroup";
   } else if (step.find("program") != std::string::npos) {
     fault.operation = "ProgramRegion";
-  } else if (end.busy == 0) {
+  } else if (!erasing) {
     fault.operation = "StartErase";
   } else {
     fault.operation = "PollErase";
-    fault.call = end.busy;
+    fault.call = end.busy + 1;
   }
   if (failed) {
     fault.action = FaultAction::kResultCode;
@@ -517,6 +531,12 @@ bool WorkDone(const std::map<std::string, StepEnd>& ends,
   *end = &it->second;
   return it->second.result == 0 && it->second.status.value_or(0) == 0 &&
          !it->second.blank;
+}
+
+// Times far enough apart for a person to notice on the console.
+bool FarApart(uint32_t a, uint32_t b) {
+  const uint32_t apart = a > b ? a - b : b - a;
+  return apart > 100 && apart > std::max(a, b) / 4;
 }
 
 uint32_t Capped(uint32_t value, uint32_t most, const std::string& what,
@@ -548,14 +568,13 @@ void TakeTimes(const Recorded& recorded, SimUnit* unit,
   if (erase) {
     unit->eraseMs = Capped(erase->durationMs, bench_limits::kMaxDurationMs,
                            "an erase's duration (ms)", notes);
-    // The busy answers of the polls alone: StartErase's busy answer starts
-    // the erase.
-    unit->erasePolls =
-        Capped(erase->busy > 0 ? erase->busy - 1 : 0,
-               bench_limits::kMaxErasePolls, "an erase's busy answers", notes);
+    // The polls that answered busy (StartErase's own busy answer is not
+    // among them).
+    unit->erasePolls = Capped(erase->busy, bench_limits::kMaxErasePolls,
+                              "an erase's busy answers", notes);
   }
   if (codeErased && storeErased &&
-      (code->durationMs != store->durationMs || code->busy != store->busy)) {
+      FarApart(code->durationMs, store->durationMs)) {
     notes->push_back("the store flash erase takes the code flash erase's " +
                      std::to_string(code->durationMs) +
                      " ms: a simulated unit has one erase time (recorded: " +
@@ -573,7 +592,7 @@ void TakeTimes(const Recorded& recorded, SimUnit* unit,
                              "a program step's duration (ms)", notes);
   }
   if (codeProgrammed && storeProgrammed &&
-      code->durationMs != store->durationMs) {
+      FarApart(code->durationMs, store->durationMs)) {
     notes->push_back("the store flash program step takes the code flash's " +
                      std::to_string(code->durationMs) +
                      " ms: a simulated unit has one program time (recorded: " +
@@ -662,7 +681,8 @@ void MakeChosen(const std::string& path, const Recorded& recorded, size_t index,
     replay->store = RegionForErase(recorded, "store erase");
   }
   for (const auto& [step, end] : recorded.stepEnds) {
-    AddStepFault(step, end, &replay->bench.faults);
+    AddStepFault(step, end, recorded.erasing.count(step) != 0,
+                 &replay->bench.faults);
     if (end.status == kStatusBusy) {
       replay->notes.push_back("the recorded " + step +
                               " was given up while busy; the bench runs it "

@@ -100,6 +100,9 @@ std::vector<json> JobLines(int32_t serial, const std::string& lastStep = "") {
   for (const json& end : steps) {
     lines.push_back({{"entry", "step"}, {"step", end["step"]}});
     if (end["step"] == lastStep) return lines;
+    if (end["busy"] != 0) {
+      lines.push_back({{"entry", "screen"}, {"text", "erasing ... "}});
+    }
     lines.push_back(end);
   }
   lines.push_back({{"entry", "end"}, {"message", "PROGRAMMING SUCCESSFUL"}});
@@ -110,7 +113,7 @@ std::string Text(std::vector<json> lines) {
   std::string text;
   int ms = 0;
   for (json& line : lines) {
-    line["ms"] = ms++;
+    line["ms"] = 0.5 + ms++;
     text += line.dump() + "\n";
   }
   return text;
@@ -146,7 +149,7 @@ TEST(RecordBench, FinishedJobListsEveryUnitByteForByte) {
   EXPECT_EQ(chosen.identities[0].identityId, 7);
   EXPECT_TRUE(chosen.flashSimulated());
   EXPECT_EQ(chosen.eraseMs, 1200u);
-  EXPECT_EQ(chosen.erasePolls, 60u);
+  EXPECT_EQ(chosen.erasePolls, 61u);
   EXPECT_EQ(chosen.programMs, 850u);
   EXPECT_FALSE(bench.accessLevelNames.at(1).has_value());
   EXPECT_EQ(*bench.identityNames.at({1, 0}), "Werkstatt München");
@@ -248,7 +251,7 @@ TEST(RecordBench, RefusedRequestsAreAnsweredAgain) {
   const SimFault& erase = replay.bench.faults[1];
   EXPECT_EQ(erase.operation, "PollErase");
   EXPECT_EQ(erase.region, SimRegion::kCode);
-  EXPECT_EQ(erase.call, 61u);
+  EXPECT_EQ(erase.call, 62u);
   EXPECT_EQ(erase.action, FaultAction::kStatus);
   EXPECT_EQ(erase.value, 5);
 }
