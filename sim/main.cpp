@@ -16,6 +16,7 @@
 //                                 write the default bench into DIR (with
 //                                 --instant: no erase or program delays);
 //                                 refused while a job holds one of its units
+//   ecuprog-sim --help            what each of these does
 //   ecuprog-sim --make-bench DIR --from-record FILE
 //                                 write into DIR the bench a job's record
 //                                 shows (sim/record_bench.h): its units as
@@ -64,7 +65,32 @@ namespace {
 constexpr const char* kUsage =
     "usage: ecuprog-sim -Embedding | --register | --register-marshalling | "
     "--unregister | --check | --make-bench DIR [--instant | --from-record "
-    "FILE]\n";
+    "FILE] | --help\n";
+
+constexpr const char* kHelp =
+    "ecuprog-sim: the simulated programming server\n"
+    "\n"
+    "  --register            make this program the programming server\n"
+    "                        (for this user), then --check\n"
+    "  --register-marshalling\n"
+    "                        register the interfaces' marshalling alone\n"
+    "  --unregister          undo either registration\n"
+    "  --check               say which server programs of each bitness\n"
+    "                        reach; exit 0 only when every one reaches\n"
+    "                        the simulator\n"
+    "  --make-bench DIR [--instant]\n"
+    "                        write the default bench into DIR (--instant:\n"
+    "                        no erase or program delays)\n"
+    "  --make-bench DIR --from-record FILE\n"
+    "                        write into DIR the bench the job record FILE\n"
+    "                        shows: its units as listed, the unit its job\n"
+    "                        chose with the server's answers for it; a\n"
+    "                        record that is damaged, of a later format or\n"
+    "                        without a listing writes nothing\n"
+    "  -Embedding            serve a job (COM starts it so)\n"
+    "\n"
+    "Jobs are served from the bench in ECUPROG_SIM_BENCH (a full path),\n"
+    "by default the bench in the user's own data folder.\n";
 
 int Fail(const std::string& message) {
   WriteText(stderr, "ecuprog-sim: " + message + "\n");
@@ -305,6 +331,10 @@ int main(int argc, char** argv) {
     return Unregister();
   }
   if (argc == 2 && std::strcmp(argv[1], "--check") == 0) return Check();
+  if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+    WriteText(stdout, kHelp);
+    return 0;
+  }
   if (argc >= 2 && std::strcmp(argv[1], "--make-bench") == 0) {
     return MakeBench(argc, argv);
   }
