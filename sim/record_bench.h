@@ -20,6 +20,7 @@
 
 #include "sim/bench.h"
 #include "sim/code_flash_check.h"
+#include "sim/recorded_job.h"
 
 /// What a region of the chosen unit holds when the bench is made.
 enum class ReplayFlash {
@@ -44,13 +45,6 @@ struct ReplayBench {
   /// each, for the person who made it.
   std::vector<std::string> notes;
 };
-
-/// The largest record read: a job's record is a few hundred lines.
-constexpr size_t kMaxRecordBytes = 16 * 1024 * 1024;
-
-/// Reads the record file at `path`: a plain file, never waited on. Throws
-/// BenchError naming it.
-std::string ReadRecordFile(const std::string& path);
 
 /// The bench in `folder` that the record `text` (read from `recordPath`,
 /// which every message names) describes. Throws BenchError "<recordPath>:
