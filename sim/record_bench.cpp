@@ -25,7 +25,7 @@ constexpr uint16_t kReleaseShownAbove = 1000;
 // What a region holds that the record shows was not blank: too little to
 // be code or a profile, enough for an erase to have work to do.
 constexpr size_t kNotBlankBytes = 16;
-// The length and content of a made-up code block and profile: the default
+// The length of a made-up code block and profile: the default
 // bench's, so that a tool's image fits the code flash beside it.
 constexpr uint32_t kShownCodeLength = 0x40000;
 constexpr uint32_t kShownProfileLength = 0x20000;
@@ -52,8 +52,6 @@ std::vector<uint8_t> ShownProfile(const std::string& model,
   profile.length = kShownProfileLength;
   return MakeSampleProfileBlock(profile);
 }
-
-// One line of the record, and the refusals that name it.
 
 DeviceRecord AsRecord(const std::vector<uint8_t>& bytes) {
   DeviceRecord record;

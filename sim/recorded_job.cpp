@@ -12,6 +12,7 @@ using nlohmann::json;
 
 namespace {
 
+// The steps and the entries of the record's format.
 const std::set<std::string> kSteps = {
     "code group",  "code erase",    "code program", "store group",
     "store erase", "store program", "reset"};
@@ -19,6 +20,7 @@ const std::set<std::string> kEntries = {
     "job",  "firmware", "screen", "answer",   "call",
     "unit", "restamp",  "step",   "step end", "end"};
 
+// One line of the record, and the refusals that name it.
 struct Line {
   const std::string& path;
   size_t number;
