@@ -292,16 +292,15 @@ ReplayBench BenchFromRecord(const std::string& text, const std::string& path,
                             const std::string& folder) {
   const RecordedJob recorded = ReadRecordedJob(text, path);
   if (!recorded.detectLine) {
-    throw BenchError(path +
-                     ": no DetectDevices answer: the job ended before the "
-                     "server listed its units, so there is nothing to make "
-                     "a bench of");
+    throw BenchError(path + ": no DetectDevices answer in its " +
+                     std::to_string(recorded.lines) +
+                     " lines: the job ended before the server listed its "
+                     "units, so there is nothing to make a bench of");
   }
   if (!recorded.version) {
-    throw BenchError(path +
-                     ": no GetVersion answer before the units were "
-                     "listed; a bench needs the version its server "
-                     "reports");
+    throw BenchError(path + ": line " + std::to_string(*recorded.detectLine) +
+                     ": the units are listed, but no GetVersion answer came "
+                     "before; a bench needs the version its server reports");
   }
   ReplayBench replay;
   replay.notes = recorded.notes;
@@ -323,9 +322,10 @@ ReplayBench BenchFromRecord(const std::string& text, const std::string& path,
   }
   if (recorded.chosenSerial) {
     if (recorded.target.empty()) {
-      throw BenchError(path +
-                       ": no \"firmware\" line before the unit was "
-                       "chosen; the units offered depend on it");
+      throw BenchError(path + ": line " +
+                       std::to_string(recorded.chosenSerial->first) +
+                       ": a unit is chosen, but no \"firmware\" line came "
+                       "before; the units offered depend on it");
     }
     const std::optional<size_t> chosen = ChosenIndex(recorded);
     if (!chosen) {

@@ -383,6 +383,7 @@ RecordedJob ReadLines(const std::string& text, const std::string& path) {
     }
   }
   if (number == 0) throw BenchError(path + ": empty, no job record");
+  recorded.lines = number;
   return recorded;
 }
 

@@ -29,6 +29,8 @@ struct RecordedStepEnd {
 
 /// What the record says the server showed and answered.
 struct RecordedJob {
+  /// How many lines the record has.
+  size_t lines = 0;
   /// The model the tool's firmware is for ("firmware").
   std::string target;
   std::optional<std::pair<uint16_t, uint16_t>> version;

@@ -294,7 +294,10 @@ TEST(RecordBench, RecordsABenchCannotBeMadeOfAreRefusedNamingTheLine) {
          lines.resize(4);
          return Text(lines);
        },
-       "job.jsonl: no DetectDevices answer"},
+       "job.jsonl: no DetectDevices answer in its 4 lines"},
+      {"NoVersionBeforeTheListing",
+       changed([](std::vector<json>& l) { l.erase(l.begin() + 2); }),
+       "job.jsonl: line 4: the units are listed, but no GetVersion answer"},
       {"ShortUnitRecord", changed([](std::vector<json>& l) {
          l[4]["units"][2] = l[4]["units"][2].get<std::string>().substr(2);
        }),
