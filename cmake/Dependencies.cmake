@@ -79,3 +79,18 @@ if(ECUPROG_STATIC_TOOL AND NOT WIN32 AND NOT ECUPROG_SANITIZE AND NOT ECUPROG_FU
     message(STATUS "Static Crypto++/Cap'n Proto archives not found: ecuprog is linked to the shared libraries")
   endif()
 endif()
+
+# JSON: the simulator's bench descriptions and the job's record.
+find_package(nlohmann_json 3 QUIET)
+if(NOT nlohmann_json_FOUND)
+  # A cross build finds no package for its target, but the library is only
+  # headers: take the host's copy, staged alone so that no other host header
+  # comes along.
+  find_path(ECUPROG_NLOHMANN_INCLUDE nlohmann/json.hpp
+    PATHS /usr/include NO_CMAKE_FIND_ROOT_PATH REQUIRED)
+  file(COPY "${ECUPROG_NLOHMANN_INCLUDE}/nlohmann"
+    DESTINATION "${PROJECT_BINARY_DIR}/third_party")
+  add_library(nlohmann_json::nlohmann_json INTERFACE IMPORTED)
+  target_include_directories(nlohmann_json::nlohmann_json SYSTEM INTERFACE
+    "${PROJECT_BINARY_DIR}/third_party")
+endif()
