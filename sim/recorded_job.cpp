@@ -293,6 +293,7 @@ void ReadStepEnd(const Line& line, RecordedJob* recorded) {
   end.result = line.Result();
   if (line.entry.contains("status")) end.status = line.U16("status");
   if (line.entry.contains("blank")) end.blank = line.Flag("blank");
+  if (line.entry.contains("began")) end.began = line.Flag("began");
   if (!recorded->stepEnds.emplace(step, end).second) {
     line.Refuse("step \"" + step + "\" ends twice");
   }
@@ -372,6 +373,14 @@ RecordedJob ReadLines(const std::string& text, const std::string& path) {
       openStep = step;
     } else if (kind == "step end") {
       ReadStepEnd(line, &recorded);
+      const RecordedStepEnd& end = recorded.stepEnds.at(line.Text("step"));
+      if (end.began) {
+        if (*end.began) {
+          recorded.erasing.insert(line.Text("step"));
+        } else {
+          recorded.erasing.erase(line.Text("step"));
+        }
+      }
       openStep.clear();
     } else if (kind == "screen") {
       // The tool says "erasing" once StartErase has answered busy: an erase

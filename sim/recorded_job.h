@@ -25,6 +25,9 @@ struct RecordedStepEnd {
   uint32_t result = 0;
   std::optional<uint16_t> status;
   bool blank = false;
+  /// For an erase: whether the unit began erasing (StartErase answered
+  /// busy); not given by records that predate it.
+  std::optional<bool> began;
 };
 
 /// What the record says the server showed and answered.
@@ -49,7 +52,8 @@ struct RecordedJob {
   /// The "unit" line and the serial number it names.
   std::optional<std::pair<size_t, int32_t>> chosenSerial;
   std::set<std::string> stepsBegun;
-  /// The erases that StartErase answered busy: they ended at a poll.
+  /// The erases that StartErase answered busy, so that they ended at a
+  /// poll: as their ends say, or as the tool's "erasing" shows.
   std::set<std::string> erasing;
   std::map<std::string, RecordedStepEnd> stepEnds;
   std::map<uint16_t, SimName> accessNames;

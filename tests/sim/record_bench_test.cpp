@@ -44,14 +44,13 @@ json Call(const char* name, json fields = json::object()) {
   return fields;
 }
 
-json StepEnd(const char* step, int ms, int busy, bool blank = false) {
+json StepEnd(const char* step, int ms, int busy) {
   json end = {{"entry", "step end"},    {"step", step},
               {"duration ms", ms},      {"busy", busy},
               {"result", "0x00000000"}, {"status", 0}};
-  if (blank) end["blank"] = true;
+  if (std::string(step).find("erase") != std::string::npos) end["began"] = true;
   return end;
 }
-
 // The lines a job on the default bench writes when it chooses `serial`, up
 // to and including the step `lastStep` begun ("" for every step, ended).
 std::vector<json> JobLines(int32_t serial, const std::string& lastStep = "") {
@@ -202,6 +201,7 @@ TEST(RecordBench, ChosenUnitsFlashFollowsWhatTheRecordShows) {
          for (json& line : lines) {
            if (line["entry"] == "step end" && line["step"] == "store erase") {
              line["blank"] = true;
+             line["began"] = false;
            }
          }
        },
@@ -242,10 +242,15 @@ TEST(RecordBench, RefusedRequestsAreAnsweredAgain) {
     if (line["entry"] == "step end" && line["step"] == "code erase") {
       line["status"] = 5;
     }
+    // Refused at once: the erase never began, whatever was shown.
+    if (line["entry"] == "step end" && line["step"] == "store erase") {
+      line["status"] = 3;
+      line["began"] = false;
+    }
     if (line["call"] == "GetCodeProgrammer") line["given"] = false;
   }
   const ReplayBench replay = BenchFromRecord(Text(lines), "job.jsonl", "/b");
-  ASSERT_EQ(replay.bench.faults.size(), 2u);
+  ASSERT_EQ(replay.bench.faults.size(), 3u);
   EXPECT_EQ(replay.bench.faults[0].operation, "GetCodeProgrammer");
   EXPECT_EQ(replay.bench.faults[0].action, FaultAction::kEmptyOutput);
   const SimFault& erase = replay.bench.faults[1];
@@ -254,6 +259,11 @@ TEST(RecordBench, RefusedRequestsAreAnsweredAgain) {
   EXPECT_EQ(erase.call, 62u);
   EXPECT_EQ(erase.action, FaultAction::kStatus);
   EXPECT_EQ(erase.value, 5);
+  const SimFault& refused = replay.bench.faults[2];
+  EXPECT_EQ(refused.operation, "StartErase");
+  EXPECT_EQ(refused.region, SimRegion::kStore);
+  EXPECT_EQ(refused.call, 1u);
+  EXPECT_EQ(refused.value, 3);
 }
 
 TEST(RecordBench, RecordsABenchCannotBeMadeOfAreRefusedNamingTheLine) {
