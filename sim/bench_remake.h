@@ -1,7 +1,7 @@
 // Making a bench (the default one, or one made from a job's record) anew in
-// a folder that jobs may be using: the
-// units' locks are taken first, so that no job is programming a unit while
-// its flash files are written over, and none starts until they are whole.
+// a folder that jobs may be using: the units' locks are taken first, so
+// that no job is programming a unit while its flash files are written
+// over, and none starts until they are whole.
 #ifndef ECUPROG_SIM_BENCH_REMAKE_H
 #define ECUPROG_SIM_BENCH_REMAKE_H
 

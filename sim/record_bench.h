@@ -1,6 +1,7 @@
 // A bench made from a job's record (report/job_record.h): the units the
 // recorded job was shown, byte for byte, and the unit it chose with the
 // identities, names, server version and step times the server answered,
+// and every failure, refusal and empty answer as a fault at the same call,
 // so that a job against the bench sees what the recorded job saw.
 //
 // The record says nothing of what a unit's flash held, only what the unit
