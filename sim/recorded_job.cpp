@@ -323,7 +323,10 @@ RecordedJob ReadLines(const std::string& text, const std::string& path) {
   RecordedJob recorded;
   std::string openStep;
   size_t number = 0;
-  size_t start = 0;
+  // A record opened and saved again in a Windows editor may begin with a
+  // byte order mark, and have its lines end in "\r\n" (JSON reads the
+  // "\r" as space).
+  size_t start = text.rfind("\xEF\xBB\xBF", 0) == 0 ? 3 : 0;
   while (start < text.size()) {
     ++number;
     const size_t end = text.find('\n', start);

@@ -236,6 +236,15 @@ TEST(RecordBench, ChosenUnitsFlashFollowsWhatTheRecordShows) {
   }
 }
 
+TEST(RecordBench, RecordSavedAgainByAWindowsEditorIsRead) {
+  std::string text = "\xEF\xBB\xBF";
+  for (char c : Text(JobLines(4711)))
+    text += c == '\n' ? "\r\n" : std::string(1, c);
+  const ReplayBench replay = BenchFromRecord(text, "job.jsonl", "/b");
+  EXPECT_EQ(replay.chosenSerial, 4711);
+  EXPECT_EQ(replay.bench.units.size(), 6u);
+}
+
 TEST(RecordBench, RefusedRequestsAreAnsweredAgain) {
   std::vector<json> lines = JobLines(4711);
   for (json& line : lines) {
