@@ -1,5 +1,6 @@
 #include "sim/bench.h"
 
+#include <algorithm>
 #include <set>
 
 #include "server/device_record.h"
@@ -178,6 +179,31 @@ void ValidateFault(size_t index, const SimFault& fault) {
 }
 
 }  // namespace
+
+void TakeRawRecordFields(SimUnit& unit) {
+  if (!unit.rawRecord || unit.rawRecord->size() != kDeviceRecordSize) return;
+  DeviceRecord shown;
+  std::copy_n(unit.rawRecord->begin(), kDeviceRecordSize, shown.bytes);
+  unit.unitAddressA = shown.unitAddressA();
+  unit.unitAddressB = shown.unitAddressB();
+  unit.unitAddressC = shown.unitAddressC();
+  unit.groupKey = shown.groupKey();
+  unit.modelName = shown.modelName();
+  unit.bootBranch = shown.bootBranch();
+  unit.bootVersion = shown.bootVersion();
+  unit.serialNumber = shown.serialNumber();
+  unit.unitKeyA = shown.unitKeyA();
+  unit.unitKeyB = shown.unitKeyB();
+  unit.unitLabel = shown.unitLabel();
+  // With flash these come from the flash, and unitState is what the unit
+  // shows while its flash boots nothing.
+  if (!unit.flashSimulated()) {
+    unit.unitState = shown.unitState();
+    unit.unitCodeBranch = shown.unitCodeBranch();
+    unit.unitCodeVersion = shown.unitCodeVersion();
+    unit.unitCodeRevision = shown.unitCodeRevision();
+  }
+}
 
 const char* RegionName(SimRegion region) {
   return region == SimRegion::kCode ? "code" : "store";

@@ -71,6 +71,11 @@ struct SimUnit {
   std::string unitLabel;
 
   std::vector<SimIdentity> identities;
+  /// False for a unit whose identities the bench does not know (a unit
+  /// listed in a recorded job but not chosen in it): asked for them, the
+  /// server fails the call and says why, rather than answer a list the
+  /// unit never gave.
+  bool identitiesKnown = true;
 
   /// File names in the bench folder; empty when that flash is not
   /// simulated. A unit's code and store flash are simulated together or
@@ -88,7 +93,10 @@ struct SimUnit {
 
   /// When set, DetectDevices shows exactly these 1256 bytes for the unit
   /// (any content, also one no real server would send); the unit is then
-  /// found by the address and keys inside them.
+  /// found by the address and keys inside them, and the fields above that
+  /// the record holds are the record's (TakeRawRecordFields). A unit with
+  /// simulated flash shows its state from its flash, and its code release
+  /// while its flash boots; the record's other bytes stay as they are.
   std::optional<std::vector<uint8_t>> rawRecord;
 
   bool flashSimulated() const { return !codeFlashFile.empty(); }
@@ -166,6 +174,13 @@ constexpr size_t kMaxUnitNameBytes = 64;
 constexpr size_t kMaxJsonBytes = 16 * 1024 * 1024;
 constexpr int kMaxJsonDepth = 32;
 }  // namespace bench_limits
+
+/// Sets the fields of a unit with a raw record that the record holds
+/// (address, group key, model, boot, serial, keys, label; for a unit
+/// without simulated flash also its state and code release) to what the
+/// record shows, so that every part of the server sees one unit. Does
+/// nothing for a unit without one, or a raw record of another size.
+void TakeRawRecordFields(SimUnit& unit);
 
 /// Checks what the types alone do not: unique unit names, units apart
 /// (sim/unit_addresses.h), safe flash file names, text sizes, counts,

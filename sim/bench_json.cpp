@@ -94,6 +94,13 @@ void ReadTriple(const json& value, const std::string& where,
   identity->accessLevel = U16(value[2], where + "[2]");
 }
 
+// The fields a unit's raw record holds, which a unit with one leaves out.
+constexpr const char* kRawRecordFields[] = {
+    "unitAddressA",    "unitAddressB",    "unitAddressC", "groupKey",
+    "modelName",       "bootBranch",      "bootVersion",  "serialNumber",
+    "unitKeyA",        "unitKeyB",        "unitLabel",    "unitCodeBranch",
+    "unitCodeVersion", "unitCodeRevision"};
+
 // `*givesAddress` and `*givesKeys` tell whether the unit names any part of
 // its address and of its keys.
 SimUnit ReadUnit(const json& value, const std::string& where,
@@ -157,7 +164,9 @@ SimUnit ReadUnit(const json& value, const std::string& where,
   if (const json* v = f.Get("storeFlash")) {
     unit.storeFlashFile = Text(*v, f.At("storeFlash"));
   }
-  if (const json* v = f.Get("identities")) {
+  if (const json* v = f.Get("identities"); v && v->is_null()) {
+    unit.identitiesKnown = false;
+  } else if (v) {
     const json& list =
         Array(*v, f.At("identities"), bench_limits::kMaxIdentities);
     for (size_t i = 0; i < list.size(); ++i) {
@@ -171,6 +180,22 @@ SimUnit ReadUnit(const json& value, const std::string& where,
     unit.rawRecord = Hex(*v, f.At("rawRecord"));
   }
   f.Finish();
+  if (unit.rawRecord) {
+    // One source for what the unit shows: a field beside the record would
+    // either repeat it or be silently overruled by it.
+    for (const char* key : kRawRecordFields) {
+      if (value.contains(key)) {
+        Refuse(f.At(key), "the unit's rawRecord holds it; leave it out");
+      }
+    }
+    if (unit.codeFlashFile.empty() && value.contains("unitState")) {
+      Refuse(f.At("unitState"),
+             "the unit's rawRecord holds it; leave it out (a unit with "
+             "flash files may give the state it shows while its flash "
+             "boots nothing)");
+    }
+    TakeRawRecordFields(unit);
+  }
   if (namesRelease && !unit.codeFlashFile.empty()) {
     Refuse(where,
            "the unit's code release comes from its code flash; leave it out "

@@ -24,7 +24,7 @@
 //       "unitCodeBranch": 1, "unitCodeVersion": 462, "unitCodeRevision": 7
 //     }, {
 //       "name": "raw", "rawRecord": "0100...",  // 1256 bytes as 2512 hex
-//       "identities": []
+//       "identities": null            // not known: GetIdentities fails
 //     }],
 //     "faults": [
 //       {"operation": "PollErase", "region": "code", "call": 3,
@@ -41,7 +41,12 @@
 // flash files takes its code release from its code flash and so may not
 // name it; its unitState, when given, is what it shows (instead of
 // notReadyState) while its flash holds no bootable code, or code without
-// its profile in the store flash. Fault actions: "resultCode", "status",
+// its profile in the store flash. A unit with a "rawRecord" shows those
+// bytes and leaves out every field they hold (address, group key, model,
+// boot, serial, keys, label, code release, and without flash files its
+// state); with flash files its state and, while its flash boots, its code
+// release come from its flash, and "unitState" may say what it shows while
+// its flash boots nothing. Fault actions: "resultCode", "status",
 // "emptyOutput", "wrongElementType", "badLength", "exit" (see FaultAction).
 #ifndef ECUPROG_SIM_BENCH_JSON_H
 #define ECUPROG_SIM_BENCH_JSON_H

@@ -72,32 +72,39 @@ ordered NameValue(const SimName& name) {
 ordered UnitJson(const SimUnit& unit) {
   ordered j = ordered::object();
   j["name"] = unit.name;
-  if (unit.rawRecord) j["rawRecord"] = HexText(*unit.rawRecord);
-  j["unitAddressA"] = HexNumber(unit.unitAddressA);
-  j["unitAddressB"] = HexNumber(unit.unitAddressB);
-  j["unitAddressC"] = unit.unitAddressC;
-  j["groupKey"] = HexNumber(unit.groupKey);
-  j["modelName"] = unit.modelName;
-  j["bootBranch"] = unit.bootBranch;
-  j["bootVersion"] = unit.bootVersion;
-  if (unit.unitState || !unit.flashSimulated()) {
-    j["unitState"] = unit.unitState.value_or(0);
+  // A raw record stands for every field it holds.
+  if (unit.rawRecord) {
+    j["rawRecord"] = HexText(*unit.rawRecord);
+    if (unit.unitState && unit.flashSimulated()) {
+      j["unitState"] = *unit.unitState;
+    }
+  } else {
+    j["unitAddressA"] = HexNumber(unit.unitAddressA);
+    j["unitAddressB"] = HexNumber(unit.unitAddressB);
+    j["unitAddressC"] = unit.unitAddressC;
+    j["groupKey"] = HexNumber(unit.groupKey);
+    j["modelName"] = unit.modelName;
+    j["bootBranch"] = unit.bootBranch;
+    j["bootVersion"] = unit.bootVersion;
+    if (unit.unitState || !unit.flashSimulated()) {
+      j["unitState"] = unit.unitState.value_or(0);
+    }
+    if (!unit.flashSimulated()) {
+      j["unitCodeBranch"] = unit.unitCodeBranch;
+      j["unitCodeVersion"] = unit.unitCodeVersion;
+      j["unitCodeRevision"] = unit.unitCodeRevision;
+    }
+    j["serialNumber"] = unit.serialNumber;
+    j["unitKeyA"] = unit.unitKeyA;
+    j["unitKeyB"] = unit.unitKeyB;
+    j["unitLabel"] = unit.unitLabel;
   }
-  if (!unit.flashSimulated()) {
-    j["unitCodeBranch"] = unit.unitCodeBranch;
-    j["unitCodeVersion"] = unit.unitCodeVersion;
-    j["unitCodeRevision"] = unit.unitCodeRevision;
-  }
-  j["serialNumber"] = unit.serialNumber;
-  j["unitKeyA"] = unit.unitKeyA;
-  j["unitKeyB"] = unit.unitKeyB;
-  j["unitLabel"] = unit.unitLabel;
   ordered identities = ordered::array();
   for (const SimIdentity& identity : unit.identities) {
     identities.push_back(ordered::array(
         {identity.identityGroup, identity.identityId, identity.accessLevel}));
   }
-  j["identities"] = identities;
+  j["identities"] = unit.identitiesKnown ? identities : ordered(nullptr);
   if (unit.flashSimulated()) {
     j["codeFlash"] = unit.codeFlashFile;
     j["storeFlash"] = unit.storeFlashFile;

@@ -1,6 +1,7 @@
 #include "sim/bench_remake.h"
 
 #include <filesystem>
+#include <functional>
 #include <map>
 
 #include "platform/system_text.h"
@@ -68,7 +69,12 @@ std::vector<std::unique_ptr<FileLock>> HoldBenchUnits(const std::string& folder,
   return held;
 }
 
-SimBench RemakeDefaultBench(const std::string& folder, BenchTiming timing) {
+namespace {
+
+// Writes `next` with `write` while holding the folder alone and every unit
+// of its old bench and of `next`.
+void RemakeBench(const std::string& folder, const SimBench& next,
+                 const std::function<void()>& write) {
   // A pipe, a device or a socket where bench.json belongs is not ours to
   // replace, and is never read: whatever put it there may be using it.
   std::error_code error;
@@ -82,6 +88,20 @@ SimBench RemakeDefaultBench(const std::string& folder, BenchTiming timing) {
   }
   const std::unique_ptr<BenchInUse> alone = BenchInUse::ForRemaking(folder);
   const std::vector<std::unique_ptr<FileLock>> held =
-      HoldBenchUnits(folder, MakeDefaultBench(folder, timing));
-  return WriteDefaultBench(folder, timing);
+      HoldBenchUnits(folder, next);
+  write();
+}
+
+}  // namespace
+
+SimBench RemakeDefaultBench(const std::string& folder, BenchTiming timing) {
+  SimBench made;
+  RemakeBench(folder, MakeDefaultBench(folder, timing),
+              [&] { made = WriteDefaultBench(folder, timing); });
+  return made;
+}
+
+void RemakeReplayBench(const ReplayBench& replay) {
+  RemakeBench(replay.bench.folder, replay.bench,
+              [&] { WriteReplayBench(replay); });
 }

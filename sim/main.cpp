@@ -16,6 +16,14 @@
 //                                 write the default bench into DIR (with
 //                                 --instant: no erase or program delays);
 //                                 refused while a job holds one of its units
+//   ecuprog-sim --help            what each of these does
+//   ecuprog-sim --make-bench DIR --from-record FILE
+//                                 write into DIR the bench a job's record
+//                                 shows (sim/record_bench.h): its units as
+//                                 listed, the chosen one with what the
+//                                 server answered for it; a record that is
+//                                 damaged, of a later format or short of
+//                                 what a bench needs writes nothing
 //
 // It serves the bench in $ECUPROG_SIM_BENCH (default
 // ${XDG_DATA_HOME:-$HOME/.local/share}/ecuprog/bench), which is made with
@@ -56,7 +64,33 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: ecuprog-sim -Embedding | --register | --register-marshalling | "
-    "--unregister | --check | --make-bench DIR [--instant]\n";
+    "--unregister | --check | --make-bench DIR [--instant | --from-record "
+    "FILE] | --help\n";
+
+constexpr const char* kHelp =
+    "ecuprog-sim: the simulated programming server\n"
+    "\n"
+    "  --register            make this program the programming server\n"
+    "                        (for this user), then --check\n"
+    "  --register-marshalling\n"
+    "                        register the interfaces' marshalling alone\n"
+    "  --unregister          undo either registration\n"
+    "  --check               say which server programs of each bitness\n"
+    "                        reach; exit 0 only when every one reaches\n"
+    "                        the simulator\n"
+    "  --make-bench DIR [--instant]\n"
+    "                        write the default bench into DIR (--instant:\n"
+    "                        no erase or program delays)\n"
+    "  --make-bench DIR --from-record FILE\n"
+    "                        write into DIR the bench the job record FILE\n"
+    "                        shows: its units as listed, the unit its job\n"
+    "                        chose with the server's answers for it; a\n"
+    "                        record that is damaged, of a later format or\n"
+    "                        without a listing writes nothing\n"
+    "  -Embedding            serve a job (COM starts it so)\n"
+    "\n"
+    "Jobs are served from the bench in ECUPROG_SIM_BENCH (a full path),\n"
+    "by default the bench in the user's own data folder.\n";
 
 int Fail(const std::string& message) {
   WriteText(stderr, "ecuprog-sim: " + message + "\n");
@@ -148,6 +182,58 @@ int Unregister() {
   if (SUCCEEDED(result)) result = marshalling;
   if (FAILED(result)) {
     return Fail("unregistration failed (" + std::to_string(result) + ")");
+  }
+  return 0;
+}
+
+// A bench made from a job's record: the record is read whole and judged
+// before the folder is touched, so a record that is refused writes nothing.
+int MakeBenchFromRecord(const std::string& folder, const std::string& path) {
+  ReplayBench replay;
+  try {
+    replay = BenchFromRecord(ReadRecordFile(path), path, folder);
+  } catch (const BenchError& error) {
+    return Fail(std::string(error.what()) + "; no bench was written");
+  }
+  try {
+    RemakeReplayBench(replay);
+  } catch (const BenchError& error) {
+    return Fail(error.what());
+  }
+  std::string made = "made the bench " + folder + " from " + path + ": " +
+                     std::to_string(replay.bench.units.size()) +
+                     " units listed";
+  if (replay.chosenUnit.empty()) {
+    made += "; the job chose none, so none can be programmed";
+  } else {
+    made += "; the job chose serial number " +
+            std::to_string(replay.chosenSerial) + " (" + replay.chosenUnit +
+            ")";
+  }
+  WriteText(stdout, made + "\n");
+  for (const std::string& note : replay.notes) {
+    WriteText(stdout, "note: " + note + "\n");
+  }
+  return 0;
+}
+
+int MakeBench(int argc, char** argv) {
+  const bool instant = argc == 4 && std::strcmp(argv[3], "--instant") == 0;
+  const bool fromRecord =
+      argc == 5 && std::strcmp(argv[3], "--from-record") == 0;
+  if (argc != 3 && !instant && !fromRecord) {
+    std::fputs(kUsage, stderr);
+    return 2;
+  }
+  // The paths as typed, in whatever letters: argv spells them in the ANSI
+  // code page.
+  const std::vector<std::string> arguments = ProgramArguments(argc, argv);
+  if (fromRecord) return MakeBenchFromRecord(arguments.at(2), arguments.at(4));
+  try {
+    RemakeDefaultBench(arguments.at(2), instant ? BenchTiming::kInstant
+                                                : BenchTiming::kRealistic);
+  } catch (const BenchError& error) {
+    return Fail(error.what());
   }
   return 0;
 }
@@ -245,22 +331,12 @@ int main(int argc, char** argv) {
     return Unregister();
   }
   if (argc == 2 && std::strcmp(argv[1], "--check") == 0) return Check();
-  if (argc >= 2 && std::strcmp(argv[1], "--make-bench") == 0) {
-    const bool instant = argc == 4 && std::strcmp(argv[3], "--instant") == 0;
-    if (argc != 3 && !instant) {
-      std::fputs(kUsage, stderr);
-      return 2;
-    }
-    try {
-      // The folder as typed, in whatever letters: argv spells it in the
-      // ANSI code page.
-      RemakeDefaultBench(
-          ProgramArguments(argc, argv).at(2),
-          instant ? BenchTiming::kInstant : BenchTiming::kRealistic);
-    } catch (const BenchError& error) {
-      return Fail(error.what());
-    }
+  if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+    WriteText(stdout, kHelp);
     return 0;
+  }
+  if (argc >= 2 && std::strcmp(argv[1], "--make-bench") == 0) {
+    return MakeBench(argc, argv);
   }
   if (serving) return Serve(argc, argv);
   std::fputs(kUsage, stderr);

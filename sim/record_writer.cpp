@@ -26,6 +26,17 @@ DeviceRecord MakeDeviceRecord(const SimUnit& unit,
   DeviceRecord record{};
   if (unit.rawRecord) {
     std::copy_n(unit.rawRecord->begin(), kDeviceRecordSize, record.bytes);
+    // A unit whose flash is simulated shows what its flash holds now, as
+    // after every reset; a unit waiting in its boot code leaves the release
+    // bytes as they are, which no listing shows in that state.
+    if (unit.flashSimulated()) {
+      PutU16(record, dr::kUnitState, condition.unitState);
+      if (condition.codeBoots) {
+        PutU16(record, dr::kUnitCodeBranch, condition.codeBranch);
+        PutU16(record, dr::kUnitCodeVersion, condition.codeVersion);
+        PutU16(record, dr::kUnitCodeRevision, condition.codeRevision);
+      }
+    }
     return record;
   }
   PutU32(record, dr::kUnitAddressA, unit.unitAddressA);

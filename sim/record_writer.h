@@ -26,10 +26,14 @@ struct UnitCondition {
   uint16_t codeBranch = 0;
   uint16_t codeVersion = 0;
   uint16_t codeRevision = 0;
+  /// The unit's flash boots the code whose release this is.
+  bool codeBoots = false;
 };
 
 /// The record DetectDevices shows for `unit` in `condition`: its raw record
-/// when it has one, otherwise one built from its fields.
+/// when it has one (with simulated flash, its state and, while its code
+/// boots, its code release taken from `condition`), otherwise one built
+/// from its fields.
 DeviceRecord MakeDeviceRecord(const SimUnit& unit,
                               const UnitCondition& condition);
 

@@ -41,6 +41,15 @@ class SimRoot : public SimObject<ProgrammingServerUnused> {
       // A unit's identities are told to its own pair of keys only; keys that
       // are no unit's pair are refused.
       if (unit >= state_->unitCount()) return E_INVALIDARG;
+      // A list the unit never gave would be an answer made up: the call
+      // fails, and the server says why where its user sees it.
+      if (!state_->unit(unit).identitiesKnown) {
+        state_->Report("unit \"" + state_->unit(unit).name +
+                       "\": its identities are not known to this bench (it "
+                       "was listed, not chosen, in the job the bench was "
+                       "made from); GetIdentities fails");
+        return E_FAIL;
+      }
       std::vector<uint8_t> words;
       for (const SimIdentity& identity : state_->unit(unit).identities) {
         for (uint16_t value : {identity.identityGroup, identity.identityId,

@@ -27,6 +27,8 @@ bool SimState::EnsureBench() {
 }
 
 void SimState::Start(SimBench bench) {
+  // A unit is what its raw record shows, wherever the server looks at it.
+  for (SimUnit& unit : bench.units) TakeRawRecordFields(unit);
   ValidateBench(bench);
   bench_ = std::move(bench);
   units_.clear();
@@ -242,7 +244,7 @@ void SimState::Restart(size_t unitIndex) {
   if (release &&
       HoldsProfileFor(runtime.store->ReadAll(), unit.modelName, *release)) {
     runtime.condition = {bench_.readyState, release->branch, release->version,
-                         release->revision};
+                         release->revision, true};
   } else {
     runtime.condition = {unit.unitState.value_or(bench_.notReadyState), 0, 0,
                          0};

@@ -30,6 +30,7 @@ TEST(BenchJson, WrittenBenchReadsBackUnchanged) {
   SimBench bench = MakeDefaultBench("/bench", BenchTiming::kRealistic);
   bench.identityNames[{9, 9}] = std::nullopt;
   bench.units[1].rawRecord = std::vector<uint8_t>(1256, 0xA5);
+  bench.units[2].identitiesKnown = false;
   bench.faults.push_back(
       {"PollErase", SimRegion::kStore, 3u, FaultAction::kStatus, 5, false});
   bench.faults.push_back({"ProgramRegion", std::nullopt, std::nullopt,
@@ -43,6 +44,9 @@ TEST(BenchJson, WrittenBenchReadsBackUnchanged) {
   EXPECT_EQ(*read.identityNames.at({1, 0}), "Werkstatt München");
   EXPECT_FALSE(read.identityNames.at({9, 9}).has_value());
   EXPECT_EQ(*read.units[1].rawRecord, std::vector<uint8_t>(1256, 0xA5));
+  // What the raw record holds is what the unit is.
+  EXPECT_EQ(read.units[1].serialNumber, static_cast<int32_t>(0xA5A5A5A5));
+  EXPECT_FALSE(read.units[2].identitiesKnown);
   // A unit with flash keeps a state of its own only when it was given one.
   EXPECT_EQ(read.units[3].unitState, std::optional<uint16_t>(900));
   EXPECT_FALSE(read.units[0].unitState.has_value());
@@ -84,6 +88,14 @@ struct Refusal {
   const char* json;
   const char* says;  // part of the message
 };
+
+// Units with a raw record that give a field it holds as well.
+const std::string kRawWithSerial =
+    R"({"units": [{"name": "a", "rawRecord": ")" + std::string(2512, '0') +
+    R"(", "serialNumber": 4711}]})";
+const std::string kRawWithState = R"({"units": [{"name": "a", "rawRecord": ")" +
+                                  std::string(2512, '0') +
+                                  R"(", "unitState": 1001}]})";
 
 class BenchJsonRefuses : public testing::TestWithParam<Refusal> {};
 
@@ -152,6 +164,11 @@ INSTANTIATE_TEST_SUITE_P(
                 "identities[0]: expected [identityGroup, identityId"},
         Refusal{R"({"units": [{"name": "a", "rawRecord": "00"}]})",
                 "rawRecord: expected 1256 bytes"},
+        // Beside a raw record a field would repeat it or be overruled.
+        Refusal{kRawWithSerial.c_str(),
+                "units[0].serialNumber: the unit's rawRecord holds it"},
+        Refusal{kRawWithState.c_str(),
+                "units[0].unitState: the unit's rawRecord holds it"},
         Refusal{R"({"units": [{"name": "a", "eraseMs": 600001}]})",
                 "durations are at most"},
         Refusal{R"({"serverVersion": [1]})", "expected [major, minor]"},

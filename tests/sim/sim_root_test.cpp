@@ -182,6 +182,25 @@ TEST_F(SimRootTest, IdentitiesAreTheUnitsTriples) {
                                              0, 0, 1}));
 }
 
+// A unit whose identities the bench does not know gives no list at all,
+// and the server says why.
+TEST_F(SimRootTest, IdentitiesNotKnownFailTheCall) {
+  bench_.units[0].identitiesKnown = false;
+  Start();
+  std::vector<std::string> reported;
+  server_->state().SetReportHook(
+      [&](const std::string& message) { reported.push_back(message); });
+  const DeviceRecord ready =
+      RecordOf(root_.get(), server_->state(), kDefaultReadyUnit);
+  SAFEARRAY* identities = nullptr;
+  EXPECT_EQ(root_->GetIdentities(ready.unitKeyA(), ready.unitKeyB(), 0, 0, 1,
+                                 &identities),
+            E_FAIL);
+  EXPECT_EQ(identities, nullptr);
+  ASSERT_EQ(reported.size(), 1u);
+  EXPECT_NE(reported[0].find("identities are not known"), std::string::npos);
+}
+
 TEST_F(SimRootTest, IdentitiesRefuseOtherConstants) {
   Start();
   SAFEARRAY* identities = nullptr;

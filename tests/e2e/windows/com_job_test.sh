@@ -2,7 +2,8 @@
 # Whole programming jobs of the Windows program through real COM under Wine:
 # the simulator is registered as the programming server's local server in
 # the prefix, and the program, its serial number piped in, crosses COM's own
-# marshalling (the proxy DLL beside the simulator) to it.
+# marshalling (the proxy DLL beside the simulator) to it. The whole job's
+# record, made into a bench, gives a job that sees what that job saw.
 #
 #   com_job_test.sh ECUPROG SIM FLASH_CHECK FIRMWARE_CHECKER CODE PROFILE WORK
 #
@@ -45,6 +46,28 @@ wine_run "$sim" --make-bench "$(windows_path "$bench")" --instant ||
 export ECUPROG_SIM_BENCH
 ECUPROG_SIM_BENCH=$(windows_path "$bench")
 expect_programmed "$ecuprog" "$sim" "$bench" "${listing[@]}"
+
+echo "--- the job's record made into a bench: a job against it sees the same"
+record=$(ls -t "$WINEPREFIX"/drive_c/users/*/AppData/Local/ecuprog/records/*.jsonl \
+  "$WINEPREFIX"/drive_c/users/*/"Local Settings/Application Data"/ecuprog/records/*.jsonl \
+  2>/dev/null | head -1) || true
+[[ -f "$record" ]] || fail "the job left no record"
+cp "$record" "$work/job.jsonl"
+replay="$work/replay"
+made=$(wine_run "$sim" --make-bench "$(windows_path "$replay")" \
+  --from-record "$(windows_path "$work/job.jsonl")") || fail "no bench from the record: $made"
+grep -qF "the job chose serial number 4711 (found-1)" <<<"$made" ||
+  fail "the bench does not say which unit to choose: $made"
+ECUPROG_SIM_BENCH=$(windows_path "$replay")
+bash "$here/expect_run.sh" --exit 0 --input $'4711\n' "${listing[@]}" \
+  --match "Code flash program \.\.\. complete \([0-9.]+secs\)" \
+  --match "Store flash erase \.\.\. erasing \.\.\. complete \([0-9.]+secs\)" \
+  --match "Store flash program \.\.\. complete \([0-9.]+secs\)" \
+  --line "Reset request ... accepted" \
+  --line "PROGRAMMING SUCCESSFUL" \
+  --line "Press space to exit" \
+  -- "$ecuprog"
+expect_no_server "$sim" 300
 
 echo "--- the server ending in the middle of programming the code flash"
 bench="$work/bench-exit"
@@ -91,4 +114,4 @@ bash "$here/expect_run.sh" --exit 1 \
   --line "ERROR COMMUNICATING WITH SERVER" \
   --line "Press space to exit" \
   -- "$ecuprog"
-echo "ok: the whole job through COM, a server that ends, the job run again, and unregistering"
+echo "ok: the whole job through COM, its record replayed, a server that ends, the job run again, and unregistering"
