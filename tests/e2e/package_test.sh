@@ -40,7 +40,7 @@ owner_of() {
 
 needed=0
 declared=$(tr ',' '\n' <<<"$depends" | awk '{ print $1 }')
-for program in ecuprog ecuprog-sim; do
+for program in ecuprog ecuprog-records ecuprog-sim; do
   [[ -x "$root/usr/bin/$program" ]] || fail "no usr/bin/$program in the package"
   loaded=$(ldd "$root/usr/bin/$program" 2>/dev/null || true)
   while read -r library; do
