@@ -72,7 +72,7 @@ std::string CsvRow(const std::vector<std::string>& fields) {
     if (i > 0) row += ',';
     row += CsvField(fields[i]);
   }
-  return row + "\r\n";
+  return row + "\n";
 }
 
 }  // namespace

@@ -12,9 +12,10 @@
 /// widest text; control characters in a text show as "?".
 std::string JobsTable(const std::vector<JobSummary>& jobs);
 
-/// RFC 4180: a header row, a row per job, CR LF line ends, a field with a
-/// comma, a quote or a line end quoted and its quotes doubled. Its last
-/// column names the record file.
+/// Quoted as RFC 4180 has it: a header row, a row per job, a field with a
+/// comma, a quote or a line end quoted and its quotes doubled. Rows end in
+/// "\n", which Windows writes to a file or a pipe as CR LF, the line end
+/// its spreadsheets expect. Its last column names the record file.
 std::string JobsCsv(const std::vector<JobSummary>& jobs);
 
 #endif  // ECUPROG_TOOLS_RECORDS_OUTPUT_H

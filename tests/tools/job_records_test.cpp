@@ -182,11 +182,11 @@ TEST_F(RecordsProgramTest, ListsNewestFirstSkippingWhatItCannotRead) {
   ASSERT_EQ(Run({"--csv", "--unit", "04711", folder_.path()}), kListed);
   EXPECT_EQ(
       listing_,
-      "Started (UTC),PC,User,Unit,Label,Release,Identity,Outcome,Record\r\n"
+      "Started (UTC),PC,User,Unit,Label,Release,Identity,Outcome,Record\n"
       "2026-12-11 09:00:00,BAY-PC,müller,W3#4711,\"Bay 3, "
       "\"\"north\"\"\",1.463.1 (unit had 1.462.7),Werkstatt München,cut during "
       "code flash erase," +
-          at + "job-a.jsonl\r\n");
+          at + "job-a.jsonl\n");
 
   // A record named alone, as one sent in with a request for help.
   ASSERT_EQ(Run({"--unit=4713", at + "job-b.jsonl"}), kListed);
