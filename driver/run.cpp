@@ -2,6 +2,7 @@
 
 #include "blocks/block_crc.h"
 #include "blocks/code_image.h"
+#include "blocks/firmware_record.h"
 #include "blocks/profile_block.h"
 #include "blocks/restamp.h"
 #include "driver/banner.h"
@@ -9,8 +10,10 @@
 #include "programming/boot_check.h"
 #include "programming/program_unit.h"
 #include "report/console.h"
+#include "report/job_record.h"
 #include "report/stop_run.h"
 #include "server/connect_server.h"
+#include "server/recording_server.h"
 #include "server/select_device.h"
 #include "server/select_identity.h"
 
@@ -28,10 +31,13 @@ void RunProgrammingJob(int, char**, const ErasePolling& erasePolling) {
   CodeImage image = LoadCodeImage();
   BlockHeader codeHeader = image.header();
   ProfileBlock profile = LoadProfileBlock(codeHeader);
+  OpenJobRecord();
+  RecordFirmware(image, profile);
 
   ComRef<ProgrammingServer> server =
-      ConnectServer(profile.bytes, profile.length);
+      ConnectServer(profile.bytes, profile.length, RecordServerCalls);
   DeviceRecord unit = SelectDevice(server.get(), codeHeader.targetName());
+  RecordChosenUnit(unit);
   USHORT identityId = SelectIdentity(server.get(), unit);
 
   UnitInterfaces interfaces;
@@ -39,6 +45,7 @@ void RunProgrammingJob(int, char**, const ErasePolling& erasePolling) {
   CheckBootCode(unit, codeHeader);
 
   RestampCodeImage(image.bytes.get(), image.length);
+  RecordRestamp(image);
   ProgramUnit(&interfaces, unit, image.bytes.get(), image.length, profile.bytes,
               profile.length, erasePolling);
 

@@ -5,11 +5,20 @@
 #include <string>
 #include <vector>
 
+#include "report/job_record.h"
+
 namespace {
 
 Console* g_console = nullptr;
 
 Console& Out() { return g_console ? *g_console : SystemConsole(); }
+
+// What the operator is shown goes into the job's record first, so that the
+// record holds at least what the screen showed when the run was cut.
+void Show(const char* text, size_t length) {
+  RecordScreen(std::string(text, length));
+  Out().Write(text, length);
+}
 
 bool IsFormatSpace(int c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' ||
@@ -30,7 +39,7 @@ void Print(const char* format, ...) {
   if (length > 0) {
     std::vector<char> text(static_cast<size_t>(length) + 1);
     std::vsnprintf(text.data(), text.size(), format, args);
-    Out().Write(text.data(), static_cast<size_t>(length));
+    Show(text.data(), static_cast<size_t>(length));
   }
   va_end(args);
 }
@@ -52,25 +61,51 @@ void PrintWide(const OLECHAR* format, ...) {
     }
   }
   va_end(args);
+  if (JobRecordOpen()) RecordScreen(RecordText(text.data(), text.size()));
   Out().WriteWide(text.data(), text.size());
 }
 
 void PrintLine(const char* text) {
   std::string line(text);
   line.push_back('\n');
-  Out().Write(line.data(), line.size());
+  Show(line.data(), line.size());
 }
 
-void FlushOutput() { Out().Flush(); }
+void FlushOutput() {
+  RecordScreenShown();
+  Out().Flush();
+}
+
+namespace {
+
+// The characters the answer was read from, for the job's record.
+class Answer {
+ public:
+  explicit Answer(Console& console) : console_(console) {}
+  ~Answer() {
+    if (JobRecordOpen()) RecordEntry({{"entry", "answer"}, {"text", text_}});
+  }
+  int Next() {
+    int c = console_.ReadInputByte();
+    if (c >= 0) text_.push_back(static_cast<char>(c));
+    return c;
+  }
+
+ private:
+  Console& console_;
+  std::string text_;
+};
+
+}  // namespace
 
 bool ReadDecimal(int32_t* value) {
-  Console& console = Out();
-  int c = console.ReadInputByte();
-  while (IsFormatSpace(c)) c = console.ReadInputByte();
+  Answer console(Out());
+  int c = console.Next();
+  while (IsFormatSpace(c)) c = console.Next();
   bool negative = false;
   if (c == '+' || c == '-') {
     negative = c == '-';
-    c = console.ReadInputByte();
+    c = console.Next();
   }
   // Accumulate as a negative number: its range is one wider, so INT32_MIN
   // is read without overflow.
@@ -83,7 +118,7 @@ bool ReadDecimal(int32_t* value) {
       magnitude = magnitude * 10 + (c - '0');
       if (magnitude > int64_t{INT32_MAX} + 1) tooLarge = true;
     }
-    c = console.ReadInputByte();
+    c = console.Next();
   }
   if (!anyDigit || tooLarge) return false;
   int64_t signedValue = negative ? -magnitude : magnitude;

@@ -17,8 +17,9 @@
 //              "profile block time" (seconds since 1970), "code block
 //              sha256" (of the compressed block as embedded), "profile
 //              block sha256", lowercase hex as RELEASE.txt gives them
-// "screen"     "text": what the console was given, as given (a progress
-//              prefix is one entry, its result word the next)
+// "screen"     "text": what the console showed: a whole line, or a
+//              progress prefix as it stood while its step ran (its result
+//              word then starts the next)
 // "answer"     "text": the characters read as the operator's answer
 // "call"       one call to the server and its answer: "call" (the
 //              method's name), "result" (HRESULT, "0x80004005"), and
@@ -65,6 +66,8 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "platform/windows_api.h"
+
 /// The format the "job" line names; a reader refuses a later one.
 constexpr int kJobRecordFormat = 1;
 
@@ -79,13 +82,23 @@ bool JobRecordOpen();
 /// Appends `entry` (its "entry" is set by the caller, "ms" here) as one
 /// line. With `toDisk` it is on the disk, with all before it, when this
 /// returns.
-void RecordEntry(nlohmann::json entry, bool toDisk = false);
+void RecordEntry(nlohmann::ordered_json entry, bool toDisk = false);
+
+/// Adds text shown on the console; it is written as a "screen" entry when
+/// its line ends, when RecordScreenShown is called or before the next
+/// entry.
+void RecordScreen(const std::string& text);
+void RecordScreenShown();
 
 /// The UTC time now, as the record writes times.
 std::string RecordTimeNow();
 
 /// An HRESULT as the record writes it ("0x80004005").
 std::string RecordResult(long result);
+
+/// A wide text (a server's name, a line shown) as the record writes it:
+/// UTF-8, a lone surrogate as U+FFFD.
+std::string RecordText(const OLECHAR* text, size_t length);
 
 /// Writes the "end" line to the disk and closes the record.
 void EndJobRecord(int exitCode, const char* message);

@@ -4,6 +4,7 @@
 #include <new>
 
 #include "report/console.h"
+#include "report/job_record.h"
 
 namespace {
 
@@ -50,6 +51,8 @@ void SetRunExit(RunExit exit) { g_exit = exit ? exit : ExitWithCode; }
 void StopRun(int exitCode, const char* message) {
   CoUninitialize();
   PrintLine(message);
+  // On the disk before the wait: the window may be closed at the prompt.
+  EndJobRecord(exitCode, message);
   PrintLine("Press space to exit");
   WaitForSpace();
   g_exit(exitCode, message);

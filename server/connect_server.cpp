@@ -1,6 +1,7 @@
 #include "server/connect_server.h"
 
 #include <cstring>
+#include <utility>
 
 #include "report/stop_run.h"
 
@@ -13,14 +14,14 @@ bool VersionAtLeast15(USHORT major, USHORT minor) {
 }  // namespace
 
 ComRef<ProgrammingServer> ConnectServer(const uint8_t* profile,
-                                        uint32_t profileLength) {
+                                        uint32_t profileLength,
+                                        ServerWrapper wrapper) {
   ComRef<ProgrammingServer> server;
   CheckServerResult(CoCreateInstance(CLSID_ProgrammingServer,
-                                     /*pUnkOuter=*/nullptr,
-                                     CLSCTX_LOCAL_SERVER,
-                                     IID_ProgrammingServer,
-                                     server.OutVoid()));
+                                     /*pUnkOuter=*/nullptr, CLSCTX_LOCAL_SERVER,
+                                     IID_ProgrammingServer, server.OutVoid()));
   if (!server) StopRun(1, "COULD NOT CONNECT TO TALQUIN SERVER");
+  if (wrapper != nullptr) server = wrapper(std::move(server));
 
   // A server that reports success without filling the version must not be
   // taken for a new one.

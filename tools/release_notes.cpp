@@ -1,10 +1,9 @@
 #include "tools/release_notes.h"
 
-#include <cryptopp/hex.h>
-#include <cryptopp/sha.h>
-
 #include <cstdio>
 #include <sstream>
+
+#include "blocks/block_sha256.h"
 
 namespace {
 
@@ -17,18 +16,6 @@ std::string StoredChecksum(const uint8_t* block, uint32_t length) {
                    static_cast<uint32_t>(tail[2]) << 8 | tail[3];
   char text[16];
   std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(value));
-  return text;
-}
-
-std::string Sha256(const uint8_t* bytes, size_t length) {
-  CryptoPP::SHA256 hash;
-  uint8_t digest[CryptoPP::SHA256::DIGESTSIZE];
-  hash.CalculateDigest(digest, bytes, length);
-  std::string text;
-  CryptoPP::HexEncoder encoder(new CryptoPP::StringSink(text),
-                               /*uppercase=*/false);
-  encoder.Put(digest, sizeof digest);
-  encoder.MessageEnd();
   return text;
 }
 
@@ -52,12 +39,12 @@ std::string DescribeRelease(const ReleaseBlocks& blocks,
       << "Code block stored checksum: "
       << StoredChecksum(blocks.codeImage, blocks.codeLength) << "\n"
       << "Code block SHA-256 (compressed, as embedded): "
-      << Sha256(stream.data(), stream.size()) << "\n"
+      << BlockSha256(stream.data(), stream.size()) << "\n"
       << "Profile block size: " << blocks.profileLength << " bytes\n"
       << "Profile block stored checksum: "
       << StoredChecksum(blocks.profile, blocks.profileLength) << "\n"
       << "Profile block SHA-256: "
-      << Sha256(blocks.profile, blocks.profileLength) << "\n"
+      << BlockSha256(blocks.profile, blocks.profileLength) << "\n"
       << "Profile for code release: " << profile.profileCodeBranch() << "."
       << profile.profileCodeVersion() << ", revisions "
       << profile.minCodeRevision() << " to " << profile.maxCodeRevision()
