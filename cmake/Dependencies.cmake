@@ -48,6 +48,18 @@ else()
   add_library(ecuprog::cryptopp ALIAS PkgConfig::CRYPTOPP)
 endif()
 
+# JSON (Debian: nlohmann-json3-dev), for the job record and its reader:
+# headers only. A cross build finds no package for its target, so the
+# host's copy is used, staged alone so that no other host header comes
+# along.
+find_path(ECUPROG_NLOHMANN_INCLUDE nlohmann/json.hpp
+  PATHS /usr/include NO_CMAKE_FIND_ROOT_PATH REQUIRED)
+file(COPY "${ECUPROG_NLOHMANN_INCLUDE}/nlohmann"
+  DESTINATION "${CMAKE_BINARY_DIR}/third_party/json")
+add_library(ecuprog::json INTERFACE IMPORTED GLOBAL)
+target_include_directories(ecuprog::json SYSTEM INTERFACE
+  "${CMAKE_BINARY_DIR}/third_party/json")
+
 # Linux: the tool is linked statically. Finding and relocating the shared
 # Crypto++, Cap'n Proto and C++ libraries at every start cost the tool more
 # CPU time than a whole job's own work. The sanitizer and fuzzing builds

@@ -37,11 +37,7 @@ ECUPROG_SIM_BENCH=$(windows_path "$bench")
 # The records folder is the known folder's, whatever the variable says.
 export LOCALAPPDATA='Z:\nowhere'
 
-echo "--- a finished job and a refused one, as $user"
-expect_programmed "$ecuprog" "$sim" "$bench" \
-  --starts "ecuprog " --release-line "$checker" "$code" "$profile" \
-  "${default_bench_listing[@]}" \
-  --match "Code flash erase \.\.\. (erasing \.\.\. )?complete \([0-9.]+secs\)"
+echo "--- a refused job and a finished one, as $user"
 bash "$here/expect_run.sh" --exit 1 --input $'9999\n' \
   --starts "ecuprog " --release-line "$checker" "$code" "$profile" \
   "${default_bench_units[@]}" \
@@ -49,6 +45,10 @@ bash "$here/expect_run.sh" --exit 1 --input $'9999\n' \
   --line "Press space to exit" \
   -- "$ecuprog"
 expect_no_server "$sim" 300
+expect_programmed "$ecuprog" "$sim" "$bench" \
+  --starts "ecuprog " --release-line "$checker" "$code" "$profile" \
+  "${default_bench_listing[@]}" \
+  --match "Code flash erase \.\.\. (erasing \.\.\. )?complete \([0-9.]+secs\)"
 
 folder="$WINEPREFIX/drive_c/users/$user/AppData/Local/ecuprog/records"
 mapfile -t files < <(find "$folder" -maxdepth 1 -type f -name 'job-*.jsonl' | sort)
@@ -72,10 +72,10 @@ mapfile -t listing < <(lines_of "$work/out")
 [[ ${#listing[@]} -eq 3 && "${listing[0]}" == "Started (UTC)"* ]] ||
   fail "the listing is: $(lines_of "$work/out")"
 at="  $user  "
-[[ "${listing[1]}" == *"$at"*"  $release  "*"  refused: THAT SERIAL NUMBER IS NOT IN THE LIST OF DEVICES FOUND" ]] ||
+[[ "${listing[1]}" == *"$at"*"W3#4711  Simulated test cell 1  $release (unit had 1.462.7)  Werkstatt München  finished" ]] ||
   fail "the newest job is listed as: ${listing[1]}"
-[[ "${listing[2]}" == *"$at"*"W3#4711  Simulated test cell 1  $release (unit had 1.462.7)  Werkstatt München  finished" ]] ||
-  fail "the programming job is listed as: ${listing[2]}"
+[[ "${listing[2]}" == *"$at"*"  $release  "*"  refused: THAT SERIAL NUMBER IS NOT IN THE LIST OF DEVICES FOUND" ]] ||
+  fail "the refused job is listed as: ${listing[2]}"
 windows_folder="C:\\users\\$user\\AppData\\Local\\ecuprog\\records"
 [[ "$(lines_of "$work/err")" == "ecuprog-records: $windows_folder\\job-damaged.jsonl: skipped: line 1 is not JSON" ]] ||
   fail "the damaged record was reported as: $(lines_of "$work/err")"
