@@ -78,6 +78,33 @@ void Job(benchmark::State& state, std::string bench) {
   state.counters["wall_ms"] = Median(wall) * 1e3;
 }
 
+// What the job's record costs a whole job: jobs with a record and jobs
+// that can keep none (a file stands where the records folder would be)
+// take turns, so that both see the same machine. The cost is the
+// difference of the medians of their wall times (a record's writes wait
+// for the disk, which CPU time would not show).
+void RecordCost(benchmark::State& state, std::string bench,
+                std::string workspace) {
+  setenv("ECUPROG_SIM_BENCH", bench.c_str(), 1);
+  const std::string kept = workspace + "/state";
+  const std::string none = workspace + "/no-state";
+  if (FILE* file = std::fopen(none.c_str(), "w")) std::fclose(file);
+  std::vector<double> with;
+  std::vector<double> without;
+  for (auto _ : state) {
+    for (bool record : {true, false}) {
+      setenv("XDG_STATE_HOME", (record ? kept : none).c_str(), 1);
+      ToolRun run = RunTool(Tool(), kAnswer);
+      if (!Succeeded(state, run)) return;
+      (record ? with : without).push_back(run.wallSeconds);
+    }
+    state.SetIterationTime(with.back());
+  }
+  state.counters["wall_ms_with_record"] = Median(with) * 1e3;
+  state.counters["wall_ms_without"] = Median(without) * 1e3;
+  state.counters["record_cost_ms"] = (Median(with) - Median(without)) * 1e3;
+}
+
 // For comparison, a program that is not the tool, from its spawn to its
 // exit: /bin/true shows what starting any process costs here; the floor's
 // work alone in a process of its own, linked as the tool is, what that
@@ -184,6 +211,8 @@ void EraseWait(benchmark::State& state, std::string bench, uint32_t eraseMs) {
 void RegisterJobBenchmarks(const std::string& workspace, bool quick) {
   const std::string registry = workspace + "/registry";
   setenv("ECUPROG_COM_REGISTRY", registry.c_str(), 1);
+  // The jobs' records stay in the workspace.
+  setenv("XDG_STATE_HOME", (workspace + "/state").c_str(), 1);
   const std::string command = std::string("\"") + ECUPROG_SIM_PATH + "\"";
   if (FAILED(RegisterLocalServer(CLSID_ProgrammingServer, command.c_str()))) {
     std::fprintf(stderr, "the simulator cannot be registered in %s\n",
@@ -195,6 +224,11 @@ void RegisterJobBenchmarks(const std::string& workspace, bool quick) {
   std::string erasing = MakeBench(workspace + "/erasing", eraseMs);
 
   benchmark::RegisterBenchmark("Job/instant unit", Job, instant)
+      ->UseManualTime()
+      ->Unit(benchmark::kMillisecond)
+      ->Iterations(quick ? 1 : 41);
+  benchmark::RegisterBenchmark("Job/instant unit, the record's cost",
+                               RecordCost, instant, workspace)
       ->UseManualTime()
       ->Unit(benchmark::kMillisecond)
       ->Iterations(quick ? 1 : 41);

@@ -48,18 +48,6 @@ else()
   add_library(ecuprog::cryptopp ALIAS PkgConfig::CRYPTOPP)
 endif()
 
-# JSON (Debian: nlohmann-json3-dev), for the job record and its reader:
-# headers only. A cross build finds no package for its target, so the
-# host's copy is used, staged alone so that no other host header comes
-# along.
-find_path(ECUPROG_NLOHMANN_INCLUDE nlohmann/json.hpp
-  PATHS /usr/include NO_CMAKE_FIND_ROOT_PATH REQUIRED)
-file(COPY "${ECUPROG_NLOHMANN_INCLUDE}/nlohmann"
-  DESTINATION "${CMAKE_BINARY_DIR}/third_party/json")
-add_library(ecuprog::json INTERFACE IMPORTED GLOBAL)
-target_include_directories(ecuprog::json SYSTEM INTERFACE
-  "${CMAKE_BINARY_DIR}/third_party/json")
-
 # Linux: the tool is linked statically. Finding and relocating the shared
 # Crypto++, Cap'n Proto and C++ libraries at every start cost the tool more
 # CPU time than a whole job's own work. The sanitizer and fuzzing builds
@@ -90,4 +78,19 @@ if(ECUPROG_STATIC_TOOL AND NOT WIN32 AND NOT ECUPROG_SANITIZE AND NOT ECUPROG_FU
   else()
     message(STATUS "Static Crypto++/Cap'n Proto archives not found: ecuprog is linked to the shared libraries")
   endif()
+endif()
+
+# JSON: the simulator's bench descriptions and the job's record.
+find_package(nlohmann_json 3 QUIET)
+if(NOT nlohmann_json_FOUND)
+  # A cross build finds no package for its target, but the library is only
+  # headers: take the host's copy, staged alone so that no other host header
+  # comes along.
+  find_path(ECUPROG_NLOHMANN_INCLUDE nlohmann/json.hpp
+    PATHS /usr/include NO_CMAKE_FIND_ROOT_PATH REQUIRED)
+  file(COPY "${ECUPROG_NLOHMANN_INCLUDE}/nlohmann"
+    DESTINATION "${PROJECT_BINARY_DIR}/third_party")
+  add_library(nlohmann_json::nlohmann_json INTERFACE IMPORTED)
+  target_include_directories(nlohmann_json::nlohmann_json SYSTEM INTERFACE
+    "${PROJECT_BINARY_DIR}/third_party")
 endif()

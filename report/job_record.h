@@ -49,8 +49,10 @@
 //              the server: "step" (below), "started" (UTC)
 // "step end"   "step", "ended" (UTC), "duration ms", "busy" (busy answers
 //              counted), "result" (HRESULT), "status" (the last status
-//              word, absent after a failed call); an erase that found the
-//              region blank has "blank": true
+//              word, absent after a failed call); an erase has "began"
+//              (whether the unit began erasing: false for one refused at
+//              once or that found the region blank, which has "blank":
+//              true); a failed request may have begun anything
 // "end"        the run's last words, on the disk before its closing prompt:
 //              "message", "exit code", "ended" (UTC)
 //

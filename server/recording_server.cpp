@@ -113,6 +113,16 @@ class Step {
   void CountBusy() { ++busy_; }
   bool open() const { return open_; }
   void End(HRESULT result, USHORT status, bool blank = false) {
+    EndWith(result, status, blank, nullptr);
+  }
+  /// An erase's end says whether the unit had begun it: a refusal before
+  /// it began leaves the region as it was.
+  void EndErase(HRESULT result, USHORT status, bool began, bool blank = false) {
+    EndWith(result, status, blank, &began);
+  }
+
+ private:
+  void EndWith(HRESULT result, USHORT status, bool blank, const bool* began) {
     if (!open_) return;
     open_ = false;
     LARGE_INTEGER count;
@@ -130,11 +140,11 @@ class Step {
                   {"busy", busy_},
                   {"result", RecordResult(result)}};
     if (SUCCEEDED(result)) entry["status"] = status;
+    if (began != nullptr) entry["began"] = *began;
     if (blank) entry["blank"] = true;
     RecordEntry(std::move(entry));
   }
 
- private:
   std::string name_;
   int busy_ = 0;
   bool open_ = false;
@@ -161,7 +171,8 @@ class RecordingProgrammer
     HRESULT result = inner_->StartErase(startAddress, length, status);
     // A started erase stays open until a poll says how it ended.
     if (FAILED(result) || *status != kStatusBusy) {
-      step_.End(result, *status, SUCCEEDED(result) && *status == kStatusDone);
+      step_.EndErase(result, *status, /*began=*/false,
+                     SUCCEEDED(result) && *status == kStatusDone);
     }
     return result;
   }
@@ -170,7 +181,7 @@ class RecordingProgrammer
     if (SUCCEEDED(result) && *status == kStatusBusy) {
       step_.CountBusy();
     } else {
-      step_.End(result, *status);
+      step_.EndErase(result, *status, /*began=*/true);
     }
     return result;
   }

@@ -70,22 +70,121 @@ void SplitAtMessage(const std::string& screen, Observation* seen) {
   seen->before = screen.substr(0, start);
 }
 
-std::string GuideContradiction(const GuideEntry& entry,
-                               const Observation& seen) {
+namespace {
+
+// The entry's "Unit:" line for where the run stopped; "" and `*why` when
+// there is none.
+const std::string* ChosenLine(const GuideEntry& entry, const Observation& seen,
+                              ConditionLine* line, std::string* why) {
   const StopPlace place = PlaceOf(seen.before);
   const std::string* chosen = nullptr;
-  ConditionLine line{};
   for (const std::string& text : entry.units) {
     ConditionLine read;
-    if (!ParseConditionLine(text, &read)) return "unreadable: Unit: " + text;
+    if (!ParseConditionLine(text, &read)) {
+      *why = "unreadable: Unit: " + text;
+      return nullptr;
+    }
     if (!read.place || *read.place == place) {
       chosen = &text;
-      line = read;
+      *line = read;
     }
   }
   if (chosen == nullptr) {
-    return std::string("no \"Unit:\" line for the message ") + PlaceName(place);
+    *why = std::string("no \"Unit:\" line for the message ") + PlaceName(place);
   }
+  return chosen;
+}
+
+// How far the record shows the unit changed.
+GuideCondition RecordedCondition(const std::vector<nlohmann::json>& record) {
+  bool listed = false;
+  bool touched = false;
+  bool reset = false;
+  bool finished = false;
+  for (const nlohmann::json& line : record) {
+    const std::string entry = line.value("entry", "");
+    const std::string step = line.value("step", "");
+    if (entry == "screen" &&
+        line.value("text", "").find("Found : ") != std::string::npos) {
+      listed = true;
+    }
+    if (entry == "step" && step == "reset") reset = true;
+    if (entry == "step" && step.find(" group") == std::string::npos) {
+      touched = true;
+    }
+    // An erase the unit refused at once changed nothing; it was the first
+    // step of its region that could have.
+    if (entry == "step end" && line.value("began", true) == false &&
+        line.value("status", 0) != 0 &&
+        line.value("result", "") == "0x00000000" && !reset &&
+        step == "code erase") {
+      touched = false;
+    }
+    // Both flashes written once the store flash program has succeeded.
+    if (entry == "step end" && step == "store program" &&
+        line.value("result", "") == "0x00000000" &&
+        line.value("status", 1) == 0) {
+      reset = true;
+    }
+    if (entry == "end" && line.value("exit code", -1) == 0) finished = true;
+  }
+  if (finished) return GuideCondition::kProgrammed;
+  if (reset) return GuideCondition::kWrittenNoReset;
+  if (touched) return GuideCondition::kMayBeWritten;
+  return listed ? GuideCondition::kUntouched : GuideCondition::kNotContacted;
+}
+
+}  // namespace
+
+std::string RecordContradiction(const GuideEntry& entry,
+                                const Observation& seen,
+                                const std::vector<nlohmann::json>& record) {
+  ConditionLine line{};
+  std::string why;
+  if (ChosenLine(entry, seen, &line, &why) == nullptr) return why;
+  if (record.empty()) {
+    return line.condition == GuideCondition::kNotContacted
+               ? ""
+               : "the run kept no record";
+  }
+  const nlohmann::json& end = record.back();
+  if (end.value("entry", "") != "end" ||
+      end.value("message", "") != seen.message ||
+      end.value("exit code", -2) != seen.exitCode) {
+    return "the record does not end with the run's message: " + end.dump();
+  }
+  // The guide may be more careful than the record, never less: a unit it
+  // calls untouched was not changed, and "may be erased" covers anything
+  // short of a finished job.
+  const GuideCondition recorded = RecordedCondition(record);
+  bool agrees = recorded == line.condition;
+  if (line.condition == GuideCondition::kUntouched) {
+    agrees = agrees || recorded == GuideCondition::kNotContacted;
+  }
+  if (line.condition == GuideCondition::kMayBeWritten) {
+    agrees = recorded != GuideCondition::kProgrammed;
+  }
+  if (agrees) return "";
+  return std::string("the record shows the unit ") + ConditionName(recorded) +
+         ", the guide says " + ConditionName(line.condition);
+}
+
+std::string LastStep(const std::vector<nlohmann::json>& record, bool open) {
+  std::string last;
+  for (const nlohmann::json& line : record) {
+    if (line.value("entry", "") == "step") last = line.value("step", "");
+    if (open && line.value("entry", "") == "step end") last = "";
+  }
+  return last;
+}
+
+std::string GuideContradiction(const GuideEntry& entry,
+                               const Observation& seen) {
+  ConditionLine line{};
+  std::string why;
+  const std::string* chosen = ChosenLine(entry, seen, &line, &why);
+  if (chosen == nullptr) return why;
+  const StopPlace place = PlaceOf(seen.before);
   const std::string wrong = LineContradiction(line, place, seen);
   if (wrong.empty()) return "";
   return "\"" + entry.message + "\" says \"Unit: " + *chosen + "\", but " +

@@ -4,6 +4,7 @@
 #define ECUPROG_TESTS_E2E_GUIDE_CLAIMS_H
 
 #include <cstdint>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,17 @@ void SplitAtMessage(const std::string& screen, Observation* seen);
 /// contradicts it.
 std::string GuideContradiction(const GuideEntry& entry,
                                const Observation& seen);
+
+/// The job's record against the same "Unit:" line: empty when the record
+/// tells the same (its end, and how far the unit was changed), otherwise
+/// what differs. No record at all bears out "not contacted" only.
+std::string RecordContradiction(const GuideEntry& entry,
+                                const Observation& seen,
+                                const std::vector<nlohmann::json>& record);
+
+/// The last step the record shows begun (with `open`, and not ended); ""
+/// when none.
+std::string LastStep(const std::vector<nlohmann::json>& record, bool open);
 
 /// The guide's entries, from the source tree's MESSAGES.txt.
 std::vector<GuideEntry> SourceGuide();

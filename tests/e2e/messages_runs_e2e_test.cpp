@@ -19,10 +19,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <memory>
 #include <new>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -140,11 +142,46 @@ class GuideAgainstRuns : public testing::Test {
     const StopPlace place = PlaceOf(seen.before);
     const std::string wrong = GuideContradiction(entry->second, seen);
     EXPECT_EQ(wrong, "") << seen.before;
+    EXPECT_EQ(RecordContradiction(entry->second, seen, TakeRecord(expected)),
+              "")
+        << seen.before;
     checks_[expected].push_back(way + " (" + name + ", " + PlaceName(place) +
                                 ")");
   }
 
+  // The record of the run that ended with `message` (any, for ""): of
+  // those the runs since the last call have left, and those left over from
+  // then (two jobs side by side). Empty when no record says so.
+  std::vector<nlohmann::json> TakeRecord(const std::string& message) {
+    const std::string folder =
+        std::string(getenv("XDG_STATE_HOME")) + "/ecuprog/records";
+    std::error_code missing;
+    for (const auto& file :
+         std::filesystem::directory_iterator(folder, missing)) {
+      if (!records_.insert(file.path().string()).second) continue;
+      std::vector<nlohmann::json> lines;
+      std::ifstream in(file.path());
+      for (std::string line; std::getline(in, line);) {
+        lines.push_back(nlohmann::json::parse(line));
+      }
+      unjudged_.push_back(lines);
+    }
+    for (auto it = unjudged_.begin(); it != unjudged_.end(); ++it) {
+      if (message.empty() ||
+          (!it->empty() && it->back().value("message", "") == message)) {
+        std::vector<nlohmann::json> record = *it;
+        unjudged_.erase(it);
+        if (message.empty()) unjudged_.clear();
+        return record;
+      }
+    }
+    unjudged_.clear();
+    return {};
+  }
+
   TempFolder folder_;
+  std::set<std::string> records_;
+  std::vector<std::vector<nlohmann::json>> unjudged_;
   std::string registry_;
   std::string bench_;
   std::vector<uint8_t> image_;
@@ -845,6 +882,28 @@ TEST_F(GuideAgainstRuns, ARunEndedFromOutsideLeavesWhatTheGuideSays) {
     for (int pid : servers) {
       EXPECT_TRUE(WaitUntilGone(pid, 10)) << "server " << pid << " stays";
     }
+    // The record shows the step the run was cut in, as the screen does.
+    if (cut.cutAt[0]) {
+      static const std::map<std::string, std::string> kSteps = {
+          {"Code flash erase ... ", "code erase"},
+          {"Code flash program ... ", "code program"},
+          {"Store flash erase ... ", "store erase"},
+          {"Store flash program ... ", "store program"},
+          {"Reset request ... ", "reset"}};
+      const std::string last = LastLine(WithoutCarriageReturns(result.output));
+      std::string step;
+      for (const auto& [prefix, name] : kSteps) {
+        if (last.rfind(prefix, 0) == 0) step = name;
+      }
+      const std::vector<nlohmann::json> record = TakeRecord("");
+      ASSERT_FALSE(record.empty());
+      // A run cut only at its final wait had ended by itself.
+      if (record.back().value("entry", "") != "end") {
+        EXPECT_EQ(LastStep(record, /*open=*/true), step) << last;
+      }
+    } else {
+      TakeRecord("");
+    }
     const FlashAfter flash = Flash();
     EXPECT_EQ(cut.wrong(flash.codeChanged, flash.storeChanged,
                         flash.codeWritten, flash.written),
@@ -857,6 +916,7 @@ TEST_F(GuideAgainstRuns, ARunEndedFromOutsideLeavesWhatTheGuideSays) {
     SaveBench(bench);
     const ProcessResult again = RunProcess(JobSetup(Environment(), "4711"));
     ASSERT_FALSE(again.timedOut) << again.output;
+    TakeRecord("PROGRAMMING SUCCESSFUL");
     const std::string screen = WithoutCarriageReturns(again.output);
     EXPECT_EQ(again.exitCode, 0) << screen;
     EXPECT_NE(screen.find("\nPROGRAMMING SUCCESSFUL\n"), std::string::npos)
