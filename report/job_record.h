@@ -39,6 +39,8 @@
 //                                   "unit address c", "given" (true/false)
 //                GetCodeProgrammer, GetStoreProgrammer
 //                                   "unit key a", "identity id", "given"
+//                AcquireGroup       "region" ("code", "store"), "group key",
+//                                   "status"
 //              "name" is UTF-8, absent when the server gave none.
 // "unit"       the unit chosen: "serial", "label", "model", "boot release",
 //              "code release" ("2.3.1", null where the listing shows none),
@@ -56,8 +58,10 @@
 // "end"        the run's last words, on the disk before its closing prompt:
 //              "message", "exit code", "ended" (UTC)
 //
-// Steps, in the order a job takes them: "code group", "code erase",
-// "code program", "store group", "store erase", "store program", "reset".
+// Steps, the requests that change the unit, in the order a job takes
+// them: "code erase", "code program", "store erase", "store program",
+// "reset". (Taking a region's programming group changes nothing on the
+// unit; it is an AcquireGroup call.)
 //
 // A record that cannot be written never stops, delays or changes the job:
 // the run writes one line naming the folder and the reason on its error

@@ -157,12 +157,16 @@ class RecordingProgrammer
   RecordingProgrammer(ProgrammingInterface* inner, const char* region)
       : Recorder(inner, IID_ProgrammingInterface), region_(region) {}
 
+  // Taking the group changes nothing on the unit: a call, not a step.
   HRESULT STDMETHODCALLTYPE AcquireGroup(ULONG groupKey, REFGUID groupId,
                                          GroupTicket* ticket,
                                          USHORT* status) override {
-    step_.Begin(region_ + " group");
     HRESULT result = inner_->AcquireGroup(groupKey, groupId, ticket, status);
-    step_.End(result, *status);
+    json entry = Call("AcquireGroup", result);
+    entry["region"] = region_;
+    entry["group key"] = groupKey;
+    if (SUCCEEDED(result)) entry["status"] = *status;
+    RecordEntry(std::move(entry));
     return result;
   }
   HRESULT STDMETHODCALLTYPE StartErase(ULONG startAddress, ULONG length,

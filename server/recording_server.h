@@ -1,8 +1,8 @@
 // The server as the job's record sees it: a wrapper around the server's
 // objects that hands every call on unchanged and writes it, with its
-// answer, into the record. The steps that change a unit (a group taken, an
-// erase, a write, the reset) are written to the disk before their request
-// goes to the server, so that a job cut short shows where it was cut.
+// answer, into the record. The steps that change a unit (an erase, a write,
+// the reset) are written to the disk before their request goes to the
+// server, so that a job cut short shows where it was cut.
 #ifndef ECUPROG_SERVER_RECORDING_SERVER_H
 #define ECUPROG_SERVER_RECORDING_SERVER_H
 

@@ -12,10 +12,8 @@ using nlohmann::json;
 
 // The steps in a manager's words: the names the console gives them.
 const std::pair<const char*, const char*> kStepNames[] = {
-    {"code group", "code flash access"},
     {"code erase", "code flash erase"},
     {"code program", "code flash program"},
-    {"store group", "store flash access"},
     {"store erase", "store flash erase"},
     {"store program", "store flash program"},
     {"reset", "reset request"},

@@ -109,9 +109,7 @@ GuideCondition RecordedCondition(const std::vector<nlohmann::json>& record) {
       listed = true;
     }
     if (entry == "step" && step == "reset") reset = true;
-    if (entry == "step" && step.find(" group") == std::string::npos) {
-      touched = true;
-    }
+    if (entry == "step") touched = true;
     // An erase the unit refused at once changed nothing; it was the first
     // step of its region that could have.
     if (entry == "step end" && line.value("began", true) == false &&

@@ -7,15 +7,21 @@
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <regex>
 
+#include "blocks/block_sha256.h"
 #include "sim/bench_json.h"
 #include "tests/e2e/bench_job_test.h"
+#include "tests/e2e/job_checks.h"
+#include "tests/messages_guide.h"
 
 namespace {
 
 using nlohmann::json;
 
-enum class Place { kFolder, kFileInTheWay };
+// Where the record goes: XDG_STATE_HOME, the default under HOME when it is
+// unset (empty), or nowhere when a file is where its folder would be.
+enum class Place { kFolder, kHome, kFileInTheWay };
 
 struct RecordCase {
   const char* name;
@@ -30,14 +36,13 @@ struct RecordCase {
 
 const RecordCase kCases[] = {
     {"finished", "4711", Place::kFolder, false, 0,
-     "unit 4711 +code group -code group +code erase -code erase "
-     "+code program -code program +store group -store group +store erase "
-     "-store erase +store program -store program +reset -reset "
+     "unit 4711 +code erase -code erase +code program -code program "
+     "+store erase -store erase +store program -store program +reset -reset "
      "end 0 PROGRAMMING SUCCESSFUL"},
-    {"refused", "4799", Place::kFolder, false, 1,
+    {"refused", "4799", Place::kHome, false, 1,
      "end 1 THAT SERIAL NUMBER IS NOT IN THE LIST OF DEVICES FOUND"},
     {"cutDuringCodeErase", "4711", Place::kFolder, true, -1,
-     "unit 4711 +code group -code group +code erase"},
+     "unit 4711 +code erase"},
     {"noPlaceForTheRecord", "4711", Place::kFileInTheWay, false, 0, ""},
 };
 
@@ -81,6 +86,10 @@ std::string Screen(const std::vector<json>& lines) {
   return screen;
 }
 
+std::string GuideText() {
+  return ReadGuideText(std::string(ECUPROG_SOURCE_DIR) + "/MESSAGES.txt");
+}
+
 TEST_P(JobRecordTest, TellsHowTheJobWentAndLeavesItAsItWas) {
   const RecordCase& c = GetParam();
   const std::string state = folder_.path() + "/state";
@@ -88,7 +97,14 @@ TEST_P(JobRecordTest, TellsHowTheJobWentAndLeavesItAsItWas) {
     std::ofstream(state) << "not a folder\n";
   }
   ProcessSetup job = Job(c.answer);
-  job.environment.push_back({"XDG_STATE_HOME", state});
+  std::string folder = state + "/ecuprog/records";
+  if (c.place == Place::kHome) {
+    job.environment.push_back({"XDG_STATE_HOME", ""});
+    job.environment.push_back({"HOME", state});
+    folder = state + "/.local/state/ecuprog/records";
+  } else {
+    job.environment.push_back({"XDG_STATE_HOME", state});
+  }
   if (c.cutDuringCodeErase) {
     SimBench bench = LoadBench(bench_);
     for (SimUnit& unit : bench.units) unit.eraseMs = 60000;
@@ -107,9 +123,11 @@ TEST_P(JobRecordTest, TellsHowTheJobWentAndLeavesItAsItWas) {
   EXPECT_EQ(result.exitCode, c.exitCode) << result.output;
   const std::string output = WithoutCarriageReturns(result.output);
 
-  const std::string folder = state + "/ecuprog/records";
   if (c.place == Place::kFileInTheWay) {
-    // One line says so; the job is the same as with a record.
+    // One line says so, in the words the guide quotes; the job is the same
+    // as with a record.
+    EXPECT_NE(GuideText().find("\"ecuprog: no record of this job is kept in\""),
+              std::string::npos);
     EXPECT_NE(
         output.find("ecuprog: no record of this job is kept in " + folder +
                     ": something that is no folder is where a folder "
@@ -132,12 +150,26 @@ TEST_P(JobRecordTest, TellsHowTheJobWentAndLeavesItAsItWas) {
                   std::filesystem::perms::owner_write);
   }
   ASSERT_EQ(files.size(), 1u);
+  // Named as the guide tells the workshop to look for it.
+  EXPECT_TRUE(
+      std::regex_match(std::filesystem::path(files[0]).filename().string(),
+                       std::regex("job-20[0-9]{6}T[0-9]{6}Z-[0-9]+\\.jsonl")))
+      << files[0];
   std::vector<json> lines = ReadRecord(files[0]);
   ASSERT_GE(lines.size(), 2u);
   EXPECT_EQ(lines[0]["entry"], "job");
   EXPECT_EQ(lines[0]["format"], 1);
   EXPECT_EQ(lines[1]["entry"], "firmware");
   EXPECT_EQ(lines[1]["release"], "1.463.1");
+  // The blocks' SHA-256 as embedded, as the release notes give them.
+  const std::vector<uint8_t> code =
+      ReadFile(std::string(ECUPROG_SOURCE_DIR) + "/resources/w3_code.zlib");
+  const std::vector<uint8_t> profile =
+      ReadFile(std::string(ECUPROG_SOURCE_DIR) + "/resources/w3_profile.bin");
+  EXPECT_EQ(lines[1]["code block sha256"],
+            BlockSha256(code.data(), code.size()));
+  EXPECT_EQ(lines[1]["profile block sha256"],
+            BlockSha256(profile.data(), profile.size()));
   EXPECT_EQ(Course(lines), c.course);
   // The record's screen is the console's from the listing on (the record
   // begins once the blocks have passed), up to the closing prompt.

@@ -66,8 +66,7 @@ struct RecordCase {
 };
 
 TEST(JobRecordsTest, SummarisesEachWayAJobEnds) {
-  const std::string programmed = Step("code group") + StepEnd("code group") +
-                                 Step("code erase") + StepEnd("code erase") +
+  const std::string programmed = Step("code erase") + StepEnd("code erase") +
                                  Step("code program") + StepEnd("code program");
   const std::vector<RecordCase> cases = {
       {"finished", kJob + programmed + End(0, "PROGRAMMING SUCCESSFUL"),
@@ -76,9 +75,8 @@ TEST(JobRecordsTest, SummarisesEachWayAJobEnds) {
        Job(kStarted) + kFirmware + Unit(4711) +
            End(1, "BOOT CODE VERSION TOO OLD"),
        RecordVerdict::kRead, "refused: BOOT CODE VERSION TOO OLD"},
-      {"cut during code erase",
-       kJob + Step("code group") + StepEnd("code group") + Step("code erase"),
-       RecordVerdict::kRead, "cut during code flash erase"},
+      {"cut during code erase", kJob + Step("code erase"), RecordVerdict::kRead,
+       "cut during code flash erase"},
       {"cut between steps", kJob + programmed, RecordVerdict::kRead,
        "cut after code flash program"},
       {"cut before programming", kJob, RecordVerdict::kRead,
