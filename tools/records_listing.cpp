@@ -107,7 +107,11 @@ void ReadRecordsAt(const std::string& path, bool missingIsEmpty,
     }
     return;
   }
-  if (status.type() != fs::file_type::directory) {
+  // The folder named is read where it leads, as the tool writes through
+  // it: a user may keep the records elsewhere. A file named, and every
+  // entry of a folder, is never followed.
+  if (status.type() != fs::file_type::directory &&
+      !(fs::is_symlink(status) && fs::is_directory(PathOf(path), error))) {
     ReadRecordFile(path, listing);
     return;
   }

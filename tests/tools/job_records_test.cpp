@@ -186,6 +186,16 @@ TEST_F(RecordsProgramTest, ListsNewestFirstSkippingWhatItCannotRead) {
       "code flash erase," +
           at + "job-a.jsonl\n");
 
+  // A link to the folder is read where it leads, as the tool writes
+  // through one; the link to a record in it still is not followed.
+  const std::string link = folder_.path() + "-link";
+  ASSERT_EQ(symlink(folder_.path().c_str(), link.c_str()), 0);
+  EXPECT_EQ(Run({"--unit", "4713", link}), kListed);
+  unlink(link.c_str());
+  EXPECT_NE(listing_.find("W3#4713"), std::string::npos);
+  EXPECT_NE(errors_.find(link + "/job-f.jsonl: skipped: a symbolic link"),
+            std::string::npos);
+
   // A record named alone, as one sent in with a request for help.
   ASSERT_EQ(Run({"--unit=4713", at + "job-b.jsonl"}), kListed);
   EXPECT_NE(listing_.find("W3#4713"), std::string::npos);
