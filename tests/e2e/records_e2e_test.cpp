@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
-#include <filesystem>
 #include <regex>
 #include <sstream>
 
@@ -55,16 +54,6 @@ TEST_F(RecordsEndToEnd, ListsEachJobAsItEnded) {
   ASSERT_EQ(RunProcess(killed).signal, SIGKILL);
 
   const std::string folder = state() + "/ecuprog/records";
-  size_t records = 0;
-  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-    EXPECT_TRUE(std::regex_match(
-        entry.path().filename().string(),
-        std::regex(R"(job-[0-9]{8}T[0-9]{6}Z-[0-9]+(-[0-9]+)?\.jsonl)")))
-        << entry.path();
-    ++records;
-  }
-  EXPECT_EQ(records, 4u);
-
   const ProcessResult listed = Records({});
   ASSERT_EQ(listed.exitCode, 0) << listed.output;
   const std::vector<std::string> lines = Lines(listed.output);
