@@ -34,16 +34,17 @@ bench="$work/bench"
 wine_run "$sim" --make-bench "$(windows_path "$bench")" --instant || fail "no bench"
 export ECUPROG_SIM_BENCH
 ECUPROG_SIM_BENCH=$(windows_path "$bench")
-# The records folder is the known folder's, whatever the variable says.
-export LOCALAPPDATA='Z:\nowhere'
 
+# The records folder is the known folder's, whatever the variable says:
+# the refused job runs with LOCALAPPDATA pointing elsewhere (Wine sets the
+# variable from the profile for every program it starts; cmd does not).
 echo "--- a refused job and a finished one, as $user"
 bash "$here/expect_run.sh" --exit 1 --input $'9999\n' \
   --starts "ecuprog " --release-line "$checker" "$code" "$profile" \
   "${default_bench_units[@]}" \
   --line "Please enter the serial number of the device you wish to program : THAT SERIAL NUMBER IS NOT IN THE LIST OF DEVICES FOUND" \
   --line "Press space to exit" \
-  -- "$ecuprog"
+  -- cmd /c "set LOCALAPPDATA=Z:\\nowhere&& $(windows_path "$ecuprog")"
 expect_no_server "$sim" 300
 expect_programmed "$ecuprog" "$sim" "$bench" \
   --starts "ecuprog " --release-line "$checker" "$code" "$profile" \
