@@ -1,13 +1,14 @@
-# Installing the tool and the simulator, and the Debian package of both.
+# Installing the tool, the reader of its job records and the simulator,
+# and the Debian package of them.
 #
-#   cmake --install build/default --prefix /usr/local   # bin/ecuprog, bin/ecuprog-sim
+#   cmake --install build/default --prefix /usr/local   # bin/ecuprog, bin/ecuprog-records, bin/ecuprog-sim
 #   cd build/default && cpack -G DEB                    # ecuprog_<version>_<arch>.deb
 #
 # The package declares the shared libraries the programs need (none when
 # they are linked statically, as by default); dpkg-shlibdeps finds them.
 include(GNUInstallDirs)
 
-install(TARGETS ecuprog ecuprog-sim
+install(TARGETS ecuprog ecuprog-records ecuprog-sim
   RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}")
 install(FILES README.md MESSAGES.txt
   DESTINATION "${CMAKE_INSTALL_DOCDIR}")
@@ -18,7 +19,7 @@ set(CPACK_PACKAGE_CONTACT "ecuprog maintainers <maintainers@users.noreply.c-seed
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
   "Engine control unit firmware programmer and its simulated programming server")
 set(CPACK_PACKAGE_DESCRIPTION
-  "ecuprog programs the firmware it carries into one engine control unit through a programming server. ecuprog-sim is the simulated programming server that stands in for it on Linux, over a bench of simulated units.")
+  "ecuprog programs the firmware it carries into one engine control unit through a programming server, and keeps a record of every job; ecuprog-records lists those jobs. ecuprog-sim is the simulated programming server that stands in for it on Linux, over a bench of simulated units.")
 set(CPACK_PACKAGE_INSTALL_DIRECTORY ecuprog)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

@@ -28,7 +28,7 @@
 //                DetectDevices      "units": each 1256-byte unit record as
 //                                   hex, as the server gave it; "rest": hex
 //                                   of bytes past the last whole record;
-//                                   "array": "none" or "not bytes" when the
+//                                   "array": "none" or "not as expected" when the
 //                                   answer was no byte array
 //                GetIdentities      "unit key a", "unit key b",
 //                                   "identities": [[group, id, access], ...]

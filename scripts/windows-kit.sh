@@ -2,7 +2,8 @@
 # Packs the release kits from the two Windows builds, 64-bit (x64) and
 # 32-bit (x86), in OUT_DIR:
 #   ecuprog-<version>-<model>-<release>-windows.zip
-#     x86/ecuprog.exe, x64/ecuprog.exe, RELEASE.txt, MESSAGES.txt, SHA256SUMS
+#     x86/ and x64/ each with ecuprog.exe and ecuprog-records.exe (the
+#     reader of the job records), RELEASE.txt, MESSAGES.txt, SHA256SUMS
 #   ecuprog-<version>-<model>-<release>-rehearsal-windows.zip
 #     x86/ and x64/ each with ecuprog-sim.exe and ecuprog-sim-ps.dll,
 #     REHEARSAL.txt, SHA256SUMS (when the builds made the simulator)
@@ -80,8 +81,11 @@ digests="$out/.digests"
 rm -rf "$stage" "$digests"
 mkdir -p "$stage/x86" "$stage/x64"
 for bits in x64 x86; do
+  [[ -f "${build[$bits]}/tools/ecuprog-records.exe" ]] ||
+    { echo "windows-kit: no tools/ecuprog-records.exe in ${build[$bits]}" >&2; exit 1; }
   "${strip[$bits]}" -o "$stage/$bits/ecuprog.exe" "${build[$bits]}/ecuprog.exe"
-  sign "$stage/$bits/ecuprog.exe"
+  "${strip[$bits]}" -o "$stage/$bits/ecuprog-records.exe" "${build[$bits]}/tools/ecuprog-records.exe"
+  sign "$stage/$bits/ecuprog.exe" "$stage/$bits/ecuprog-records.exe"
   "$checker" --program "$stage/$bits/ecuprog.exe" --release-notes "$stage/notes-$bits.txt" \
     --source-revision "$revision" --built-with "${toolchain[$bits]}" >/dev/null
 done
@@ -100,6 +104,8 @@ sum() { sha256sum "$1" | cut -d' ' -f1; }
   echo "Built with (x86): ${toolchain[x86]}"
   echo "Program for a 64-bit programming server: x64\\ecuprog.exe, SHA-256 $(sum "$stage/x64/ecuprog.exe")"
   echo "Program for a 32-bit programming server: x86\\ecuprog.exe, SHA-256 $(sum "$stage/x86/ecuprog.exe")"
+  echo "Reader of the job records (64-bit): x64\\ecuprog-records.exe, SHA-256 $(sum "$stage/x64/ecuprog-records.exe")"
+  echo "Reader of the job records (32-bit): x86\\ecuprog-records.exe, SHA-256 $(sum "$stage/x86/ecuprog-records.exe")"
   if [[ "$signer" == unsigned ]]; then
     echo "Signature: unsigned"
   else
@@ -124,7 +130,8 @@ cp "$source_dir/MESSAGES.txt" "$stage/"
 name="ecuprog-$version-$model-$release-windows"
 rm -rf "${out:?}/$name"
 mv "$stage" "$out/$name"
-pack "$out/$name.zip" "$out/$name" x86/ecuprog.exe x64/ecuprog.exe RELEASE.txt MESSAGES.txt
+pack "$out/$name.zip" "$out/$name" x86/ecuprog.exe x64/ecuprog.exe \
+  x86/ecuprog-records.exe x64/ecuprog-records.exe RELEASE.txt MESSAGES.txt
 echo "windows-kit: $out/$name.zip"
 
 if [[ -f "${build[x64]}/sim/ecuprog-sim.exe" && -f "${build[x86]}/sim/ecuprog-sim.exe" ]]; then

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Produces the release kits a workshop is handed (scripts/windows-kit.sh):
 #   out/ecuprog-<version>-<model>-<release>-windows.zip
-#     x86/ecuprog.exe, x64/ecuprog.exe, RELEASE.txt, MESSAGES.txt, SHA256SUMS
+#     x86/ and x64/ with ecuprog.exe and ecuprog-records.exe, RELEASE.txt,
+#     MESSAGES.txt, SHA256SUMS
 #   out/ecuprog-<version>-<model>-<release>-rehearsal-windows.zip
 #     x86/ and x64/ with ecuprog-sim.exe and ecuprog-sim-ps.dll,
 #     REHEARSAL.txt, SHA256SUMS
@@ -63,6 +64,8 @@ rehearsal_kit=$(sed -n 's/^windows-kit: \(.*-rehearsal-windows\)\.zip$/\1/p' <<<
 for bits in x64 x86; do
   bash tests/e2e/windows/check_program.sh "$(cache_value "${build[$bits]}" CMAKE_OBJDUMP)" \
     "$kit/$bits/ecuprog.exe" "$version"
+  bash tests/e2e/windows/check_program.sh "$(cache_value "${build[$bits]}" CMAKE_OBJDUMP)" \
+    "$kit/$bits/ecuprog-records.exe" ""
   if [[ -n "$rehearsal_kit" ]]; then
     bash tests/e2e/windows/check_program.sh --windows-subsystem \
       "$(cache_value "${build[$bits]}" CMAKE_OBJDUMP)" "$rehearsal_kit/$bits/ecuprog-sim.exe"

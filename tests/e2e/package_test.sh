@@ -2,7 +2,8 @@
 # The Debian package on a machine with nothing else installed: packs the
 # build with cpack, unpacks the package into a throwaway root, and runs a
 # whole job there against an instant bench of its own, then a second run
-# whose listing shows the unit with the release it was given.
+# whose listing shows the unit with the release it was given, and the
+# packaged ecuprog-records listing both runs from their records.
 #
 # Every shared library the programs load must come from a package the .deb
 # declares. When they load none (linked statically, the default), the job
@@ -40,7 +41,7 @@ owner_of() {
 
 needed=0
 declared=$(tr ',' '\n' <<<"$depends" | awk '{ print $1 }')
-for program in ecuprog ecuprog-sim; do
+for program in ecuprog ecuprog-records ecuprog-sim; do
   [[ -x "$root/usr/bin/$program" ]] || fail "no usr/bin/$program in the package"
   loaded=$(ldd "$root/usr/bin/$program" 2>/dev/null || true)
   while read -r library; do
@@ -72,6 +73,7 @@ run() {
   env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin \
     ECUPROG_COM_REGISTRY="$prefix/work/registry" \
     ECUPROG_SIM_BENCH="$prefix/work/bench" \
+    XDG_STATE_HOME="$prefix/work/state" \
     setsid "${in_root[@]}" "$@"
 }
 
@@ -90,4 +92,14 @@ status=0
 output=$(printf '\n' | run "$prefix/usr/bin/ecuprog") || status=$?
 grep -q "^Found : W3#4711 .* CodeV$release\$" <<<"$output" ||
   fail "the unit does not list release $release after the job: $output"
-echo "ok: the packaged tool programmed release $release"
+
+# The second run was refused at the question: nothing was answered.
+status=0
+listing=$(run "$prefix/usr/bin/ecuprog-records") || status=$?
+echo "$listing"
+[[ $status -eq 0 ]] || fail "ecuprog-records ended with $status"
+[[ $(wc -l <<<"$listing") -eq 3 ]] &&
+  grep -q " refused: THAT SERIAL NUMBER IS NOT IN THE LIST OF DEVICES FOUND\$" <<<"$(sed -n 2p <<<"$listing")" &&
+  grep -q " W3#4711 .* $release (unit had 1.462.7) .* finished\$" <<<"$(sed -n 3p <<<"$listing")" ||
+  fail "ecuprog-records does not list the two runs"
+echo "ok: the packaged tool programmed release $release, and its records list the runs"

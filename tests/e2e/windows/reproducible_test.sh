@@ -4,7 +4,8 @@
 # source files (tracked and new, as in the working tree), in a folder of
 # another name, built with the release presets of both bitnesses under
 # another umask, without ccache (a cached object would hide a path or a
-# time in it); both ecuprog.exe and the kit's zip must be byte-identical.
+# time in it); both ecuprog.exe, both ecuprog-records.exe and the kit's zip
+# must be byte-identical.
 # Without the suite's builds, a first copy of the source is built the same
 # way, in a folder of its own. Only the programs are built, to keep the
 # test to a few minutes; Crypto++ comes from its cache (the Windows builds
@@ -32,7 +33,7 @@ sums_of() {
   kit=$(kit_in "$1")
   [[ -n "$kit" ]] || return 1
   folder=$(basename "${kit%.zip}")
-  (cd "$1" && sha256sum "$folder/x86/ecuprog.exe" "$folder/x64/ecuprog.exe" "$(basename "$kit")")
+  (cd "$1" && sha256sum "$folder"/x{86,64}/ecuprog{,-records}.exe "$(basename "$kit")")
 }
 copies=(a "second copy, in a longer folder name")
 if [[ ${#suite_builds[@]} -eq 2 ]]; then
@@ -64,7 +65,7 @@ for copy in "${copies[@]}"; do
     for preset in windows-release windows-x86-release; do
       cmake --preset $preset -DECUPROG_HOST_TOOLS_DIR="$host_tools" \
         -DCMAKE_C_COMPILER_LAUNCHER= -DCMAKE_CXX_COMPILER_LAUNCHER= >>build.log 2>&1 &&
-        cmake --build --preset $preset -j"${JOBS:-2}" --target ecuprog \
+        cmake --build --preset $preset -j"${JOBS:-2}" --target ecuprog ecuprog-records \
           >>build.log 2>&1 || exit 1
     done
     bash scripts/windows-kit.sh build/windows-release build/windows-x86-release \
@@ -79,7 +80,7 @@ for copy in "${copies[@]}"; do
 done
 # What a workshop unpacks: the entries in their order, and sums that hold.
 entries=$(unzip -Z1 "$kit" | tr '\n' ' ')
-[[ "$entries" == "x86/ecuprog.exe x64/ecuprog.exe RELEASE.txt MESSAGES.txt SHA256SUMS " ]] ||
+[[ "$entries" == "x86/ecuprog.exe x64/ecuprog.exe x86/ecuprog-records.exe x64/ecuprog-records.exe RELEASE.txt MESSAGES.txt SHA256SUMS " ]] ||
   { echo "FAILED: the kit holds $entries"; exit 1; }
 (cd "${kit%.zip}" && sha256sum --quiet -c SHA256SUMS) ||
   { echo "FAILED: the kit's SHA256SUMS"; exit 1; }
@@ -87,10 +88,12 @@ if [[ "${sums[0]}" != "${sums[1]}" ]]; then
   echo "FAILED: the two builds differ"
   exit 1
 fi
-# RELEASE.txt names both programs with the sums they have.
+# RELEASE.txt names the programs with the sums they have.
 notes="${kit%.zip}/RELEASE.txt"
 for bits in x86 x64; do
   expected="Program for a $([[ $bits == x86 ]] && echo 32 || echo 64)-bit programming server: $bits\\ecuprog.exe, SHA-256 $(sha256sum "${kit%.zip}/$bits/ecuprog.exe" | cut -d' ' -f1)"
   grep -qxF "$expected" "$notes" || { cat "$notes"; echo "FAILED: RELEASE.txt does not say: $expected"; exit 1; }
+  expected="Reader of the job records ($([[ $bits == x86 ]] && echo 32 || echo 64)-bit): $bits\\ecuprog-records.exe, SHA-256 $(sha256sum "${kit%.zip}/$bits/ecuprog-records.exe" | cut -d' ' -f1)"
+  grep -qxF "$expected" "$notes" || { cat "$notes"; echo "FAILED: RELEASE.txt does not say: $expected"; exit 1; }
 done
-echo "ok: both builds gave the same x86 and x64 ecuprog.exe and kit"
+echo "ok: both builds gave the same x86 and x64 ecuprog.exe, ecuprog-records.exe and kit"
