@@ -89,8 +89,6 @@ void AddStepFault(const std::string& step, const RecordedStepEnd& end,
   fault.call = 1;
   if (step == "reset") {
     fault.operation = "ResetDevice";
-  } else if (step.find("group") != std::string::npos) {
-    fault.operation = "AcquireGroup";
   } else if (step.find("program") != std::string::npos) {
     fault.operation = "ProgramRegion";
   } else if (!erasing) {

@@ -13,9 +13,8 @@ using nlohmann::json;
 namespace {
 
 // The steps and the entries of the record's format.
-const std::set<std::string> kSteps = {
-    "code group",  "code erase",    "code program", "store group",
-    "store erase", "store program", "reset"};
+const std::set<std::string> kSteps = {"code erase", "code program",
+                                      "store erase", "store program", "reset"};
 const std::set<std::string> kEntries = {
     "job",  "firmware", "screen", "answer",   "call",
     "unit", "restamp",  "step",   "step end", "end"};
@@ -159,14 +158,43 @@ bool ReadArrayKind(const Line& line, const std::string& operation,
   return true;
 }
 
+// A region's programming group: a refusal, or a failed call, is answered
+// again at that region's same call.
+void ReadGroupCall(const Line& line, RecordedJob* recorded) {
+  const std::string region = line.Text("region");
+  if (region != "code" && region != "store") {
+    line.Refuse("\"region\" is neither \"code\" nor \"store\"");
+  }
+  SimFault fault;
+  fault.operation = "AcquireGroup";
+  fault.region = region == "code" ? SimRegion::kCode : SimRegion::kStore;
+  fault.call = ++recorded->calls["AcquireGroup " + region];
+  const uint32_t result = line.Result();
+  if (result != 0) {
+    fault.action = FaultAction::kResultCode;
+    fault.value = static_cast<int32_t>(result);
+  } else if (line.entry.contains("status") && line.U16("status") != 0) {
+    fault.action = FaultAction::kStatus;
+    fault.value = line.U16("status");
+  } else {
+    return;
+  }
+  recorded->faults.push_back(fault);
+}
+
 void ReadCall(const Line& line, RecordedJob* recorded) {
   const std::string operation = line.Text("call");
   static const std::set<std::string> kCalls = {
       "GetVersion",    "SetProfile",        "DetectDevices",
       "GetIdentities", "GetIdentityName",   "GetAccessName",
-      "OpenDevice",    "GetCodeProgrammer", "GetStoreProgrammer"};
+      "OpenDevice",    "GetCodeProgrammer", "GetStoreProgrammer",
+      "AcquireGroup"};
   if (kCalls.count(operation) == 0) {
     line.Refuse("unknown call \"" + operation + "\"");
+  }
+  if (operation == "AcquireGroup") {
+    ReadGroupCall(line, recorded);
+    return;
   }
   const uint32_t call = ++recorded->calls[operation];
   const uint32_t result = line.Result();

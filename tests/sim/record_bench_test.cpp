@@ -92,11 +92,18 @@ std::vector<json> JobLines(int32_t serial, const std::string& lastStep = "") {
                                   {"given", true}}),
   };
   const std::vector<json> steps = {
-      StepEnd("code group", 2, 0),     StepEnd("code erase", 1200, 61),
-      StepEnd("code program", 850, 0), StepEnd("store group", 1, 0),
+      StepEnd("code erase", 1200, 61), StepEnd("code program", 850, 0),
       StepEnd("store erase", 900, 40), StepEnd("store program", 300, 0),
       StepEnd("reset", 5, 0)};
   for (const json& end : steps) {
+    // Each region's group is taken before its erase.
+    const std::string step = end["step"];
+    if (step == "code erase" || step == "store erase") {
+      lines.push_back(
+          Call("AcquireGroup", {{"region", step.substr(0, step.find(' '))},
+                                {"group key", chosen->groupKey()},
+                                {"status", 0}}));
+    }
     lines.push_back({{"entry", "step"}, {"step", end["step"]}});
     if (end["step"] == lastStep) return lines;
     if (end["busy"] != 0) {
@@ -257,22 +264,37 @@ TEST(RecordBench, RefusedRequestsAreAnsweredAgain) {
       line["began"] = false;
     }
     if (line["call"] == "GetCodeProgrammer") line["given"] = false;
+    if (line["call"] == "AcquireGroup" && line["region"] == "store") {
+      line["status"] = 9;
+    }
   }
   const ReplayBench replay = BenchFromRecord(Text(lines), "job.jsonl", "/b");
-  ASSERT_EQ(replay.bench.faults.size(), 3u);
+  ASSERT_EQ(replay.bench.faults.size(), 4u);
   EXPECT_EQ(replay.bench.faults[0].operation, "GetCodeProgrammer");
   EXPECT_EQ(replay.bench.faults[0].action, FaultAction::kEmptyOutput);
-  const SimFault& erase = replay.bench.faults[1];
+  auto fault = [&](const char* operation) {
+    for (const SimFault& f : replay.bench.faults) {
+      if (f.operation == operation) return f;
+    }
+    ADD_FAILURE() << "no " << operation << " fault";
+    return SimFault{};
+  };
+  const SimFault erase = fault("PollErase");
   EXPECT_EQ(erase.operation, "PollErase");
   EXPECT_EQ(erase.region, SimRegion::kCode);
   EXPECT_EQ(erase.call, 62u);
   EXPECT_EQ(erase.action, FaultAction::kStatus);
   EXPECT_EQ(erase.value, 5);
-  const SimFault& refused = replay.bench.faults[2];
+  const SimFault refused = fault("StartErase");
   EXPECT_EQ(refused.operation, "StartErase");
   EXPECT_EQ(refused.region, SimRegion::kStore);
   EXPECT_EQ(refused.call, 1u);
   EXPECT_EQ(refused.value, 3);
+  const SimFault group = fault("AcquireGroup");
+  EXPECT_EQ(group.operation, "AcquireGroup");
+  EXPECT_EQ(group.region, SimRegion::kStore);
+  EXPECT_EQ(group.call, 1u);
+  EXPECT_EQ(group.value, 9);
 }
 
 TEST(RecordBench, RecordsABenchCannotBeMadeOfAreRefusedNamingTheLine) {
