@@ -8,6 +8,7 @@
 
 #include "sim/bench_json.h"
 #include "tests/e2e/bench_job_test.h"
+#include "tests/messages_guide.h"
 
 namespace {
 
@@ -78,6 +79,10 @@ TEST_F(RecordsEndToEnd, ListsEachJobAsItEnded) {
         << lines[i + 1] << "\nis not\n"
         << expected;
   }
+  // The operator's guide quotes the outcome of a run cut in the code erase.
+  EXPECT_NE(ReadGuideText(std::string(ECUPROG_SOURCE_DIR) + "/MESSAGES.txt")
+                .find("\"cut during code flash erase\""),
+            std::string::npos);
 
   const ProcessResult csv = Records({"--csv", "--unit", "4711", folder});
   EXPECT_EQ(csv.exitCode, 0);
