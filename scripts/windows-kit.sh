@@ -121,6 +121,8 @@ sum() { sha256sum "$1" | cut -d' ' -f1; }
     echo
   fi
   cat "$source_dir/scripts/which-program.txt"
+  echo
+  cat "$source_dir/scripts/records-note.txt"
 } >"$stage/RELEASE.txt"
 rm "$stage/notes-x64.txt" "$stage/notes-x86.txt"
 model=$(sed -n 's/^Target model: //p' "$stage/RELEASE.txt")

@@ -96,4 +96,7 @@ for bits in x86 x64; do
   expected="Reader of the job records ($([[ $bits == x86 ]] && echo 32 || echo 64)-bit): $bits\\ecuprog-records.exe, SHA-256 $(sha256sum "${kit%.zip}/$bits/ecuprog-records.exe" | cut -d' ' -f1)"
   grep -qxF "$expected" "$notes" || { cat "$notes"; echo "FAILED: RELEASE.txt does not say: $expected"; exit 1; }
 done
+# and where the job records are, as the Wine records test finds them.
+grep -qxF 'user'"'"'s folder %LOCALAPPDATA%\ecuprog\records (type it into the address' "$notes" ||
+  { cat "$notes"; echo "FAILED: RELEASE.txt does not say where the job records are"; exit 1; }
 echo "ok: both builds gave the same x86 and x64 ecuprog.exe, ecuprog-records.exe and kit"
