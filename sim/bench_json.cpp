@@ -359,8 +359,7 @@ SimBench ParseBench(const std::string& text, const std::string& folder) {
   return bench;
 }
 
-SimBench LoadBench(const std::string& folder) {
-  const std::string path = folder + "/" + kBenchFileName;
+std::string ReadPlainFile(const std::string& path, uint64_t limit) {
   PrivateFile::Refusal refusal = PrivateFile::Refusal::kNone;
   std::unique_ptr<PrivateFile> file =
       PrivateFile::Open(path, PrivateFile::Mode::kRead, &refusal);
@@ -376,16 +375,22 @@ SimBench LoadBench(const std::string& folder) {
     }
     throw BenchError(path + ": cannot be read");
   }
-  // The size first, so that a huge file is refused below without first
-  // filling the memory: one byte past the limit is enough to tell.
+  // The size first, so that a huge file is refused without first filling
+  // the memory: one byte past the limit is enough to tell.
   const int64_t size = file->Size();
   if (size < 0) throw BenchError(path + ": cannot be read");
-  const size_t length = static_cast<size_t>(std::min<uint64_t>(
-      static_cast<uint64_t>(size), bench_limits::kMaxJsonBytes + uint64_t{1}));
+  const size_t length = static_cast<size_t>(
+      std::min<uint64_t>(static_cast<uint64_t>(size), limit + uint64_t{1}));
   std::string text(length, '\0');
   if (length > 0 && !file->ReadAt(0, text.data(), length)) {
     throw BenchError(path + ": cannot be read");
   }
+  return text;
+}
+
+SimBench LoadBench(const std::string& folder) {
+  const std::string text =
+      ReadPlainFile(folder + "/" + kBenchFileName, bench_limits::kMaxJsonBytes);
   try {
     return ParseBench(text, folder);
   } catch (const BenchError& error) {

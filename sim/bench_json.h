@@ -63,6 +63,11 @@ constexpr const char* kBenchFileName = "bench.json";
 /// else escapes.
 SimBench ParseBench(const std::string& json, const std::string& folder);
 
+/// The bytes of the plain file at `path`, never waited on nor read through
+/// a link: at most `limit` + 1 of them, so that the caller can tell a file
+/// too large. Throws BenchError naming the path when it cannot be read.
+std::string ReadPlainFile(const std::string& path, uint64_t limit);
+
 /// Reads the bench.json of `folder`. Throws BenchError.
 SimBench LoadBench(const std::string& folder);
 

@@ -7,6 +7,7 @@
 #include "platform/private_file.h"
 #include "report/job_record.h"
 #include "server/device_record.h"
+#include "sim/bench_json.h"
 
 using nlohmann::json;
 
@@ -430,29 +431,10 @@ RecordedJob ReadLines(const std::string& text, const std::string& path) {
 }  // namespace
 
 std::string ReadRecordFile(const std::string& path) {
-  PrivateFile::Refusal refusal = PrivateFile::Refusal::kNone;
-  std::unique_ptr<PrivateFile> file =
-      PrivateFile::Open(path, PrivateFile::Mode::kRead, &refusal);
-  if (!file) {
-    // Never waited on nor read: a pipe or a device could hold us for ever.
-    if (refusal == PrivateFile::Refusal::kNotPlainFile ||
-        refusal == PrivateFile::Refusal::kLink) {
-      throw BenchError(path +
-                       ": cannot be read: not a plain file (a folder, a "
-                       "pipe, a device or a symbolic link, which is not "
-                       "followed)");
-    }
-    throw BenchError(path + ": cannot be read");
-  }
-  const int64_t size = file->Size();
-  if (size < 0) throw BenchError(path + ": cannot be read");
-  if (static_cast<uint64_t>(size) > kMaxRecordBytes) {
+  std::string text = ReadPlainFile(path, kMaxRecordBytes);
+  if (text.size() > kMaxRecordBytes) {
     throw BenchError(path + ": larger than " + std::to_string(kMaxRecordBytes) +
                      " bytes, which no job record is");
-  }
-  std::string text(static_cast<size_t>(size), '\0');
-  if (size > 0 && !file->ReadAt(0, text.data(), text.size())) {
-    throw BenchError(path + ": cannot be read");
   }
   return text;
 }
