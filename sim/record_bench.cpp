@@ -187,11 +187,15 @@ void TakeTimes(const RecordedJob& recorded, SimUnit* unit,
 }
 
 // What a region holds for the erase the record shows: erased where the
-// erase found it blank or never ran, something to erase where it erased.
+// erase found it blank or never ran, something to erase where it erased,
+// or began erasing when the job was cut.
 ReplayFlash RegionForErase(const RecordedJob& recorded,
                            const std::string& step) {
   const RecordedStepEnd* end = nullptr;
   if (WorkDone(recorded.stepEnds, step, &end)) return ReplayFlash::kNotBlank;
+  if (recorded.stepEnds.count(step) == 0 && recorded.erasing.count(step) != 0) {
+    return ReplayFlash::kNotBlank;
+  }
   return ReplayFlash::kErased;
 }
 

@@ -203,6 +203,12 @@ TEST(RecordBench, ChosenUnitsFlashFollowsWhatTheRecordShows) {
        ReplayFlash::kNotBlank},
       {"NoReleaseCutInCodeErase", 4716, "code erase", same,
        ReplayFlash::kErased, ReplayFlash::kErased},
+      // Cut once the unit had begun erasing: the replay erases too.
+      {"NoReleaseCutWhileErasing", 4716, "code erase",
+       [](std::vector<json>& lines) {
+         lines.push_back({{"entry", "screen"}, {"text", "erasing ... "}});
+       },
+       ReplayFlash::kNotBlank, ReplayFlash::kErased},
       {"NoReleaseStoreBlank", 4716, "",
        [](std::vector<json>& lines) {
          for (json& line : lines) {
