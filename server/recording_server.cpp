@@ -11,8 +11,6 @@ using json = nlohmann::ordered_json;
 
 namespace {
 
-constexpr USHORT kUnsetStatus = 0xFFFF;
-
 std::string Hex(const BYTE* bytes, size_t length) {
   static const char kDigits[] = "0123456789abcdef";
   std::string text;
