@@ -43,6 +43,17 @@ constexpr size_t kUnitLabel = 168;
 constexpr size_t kUnitLabelSize = kDeviceRecordSize - kUnitLabel;
 }  // namespace device_record
 
+/// unitState thresholds, as the tool lists a unit: the higher the state,
+/// the more of the record means something and the further the unit is
+/// ready.
+namespace unit_state {
+constexpr uint16_t kSerialShownAbove = 700;
+constexpr uint16_t kLabelShownAbove = 800;
+constexpr uint16_t kBootShownAbove = 100;
+constexpr uint16_t kReadyFrom = 1000;  // may be chosen, given the model
+constexpr uint16_t kCodeShownAbove = 1000;
+}  // namespace unit_state
+
 /// One record, by value. Fields are read from the bytes on each access, so
 /// the record stays exactly what the server sent.
 struct DeviceRecord {
@@ -91,8 +102,8 @@ struct DeviceRecord {
   std::string Text(size_t offset, size_t size) const {
     const char* start = reinterpret_cast<const char*>(bytes + offset);
     const void* nul = std::memchr(start, 0, size);
-    return std::string(start, nul ? static_cast<const char*>(nul) - start
-                                  : size);
+    return std::string(start,
+                       nul ? static_cast<const char*>(nul) - start : size);
   }
 };
 static_assert(sizeof(DeviceRecord) == kDeviceRecordSize, "record size");

@@ -370,8 +370,8 @@ void RecordChosenUnit(const DeviceRecord& unit) {
       {"model", unit.modelName()},
       {"boot release", Release(unit.bootBranch(), unit.bootVersion())},
       {"state", unit.unitState()}};
-  // The listing shows a code release only above this state.
-  if (unit.unitState() > 1000) {
+  // The code release the listing showed, if it showed one.
+  if (unit.unitState() > unit_state::kCodeShownAbove) {
     entry["code release"] =
         Release(unit.unitCodeBranch(), unit.unitCodeVersion()) + "." +
         std::to_string(unit.unitCodeRevision());

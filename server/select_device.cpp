@@ -10,36 +10,29 @@
 
 namespace {
 
-// unitState thresholds: the higher the state, the more of the record means
-// something and the further the unit is ready.
-constexpr uint16_t kSerialShownAbove = 700;
-constexpr uint16_t kLabelShownAbove = 800;
-constexpr uint16_t kBootShownAbove = 100;
-constexpr uint16_t kReadyFrom = 1000;
-constexpr uint16_t kCodeShownAbove = 1000;
-
 // Writes the unit's line; true when the unit may take this code image.
 bool ListUnit(const DeviceRecord& unit, const std::string& targetName) {
   uint16_t state = unit.unitState();
   Print("Found : %s", unit.modelName().c_str());
-  if (state > kSerialShownAbove) {
+  if (state > unit_state::kSerialShownAbove) {
     Print("#%04d", unit.serialNumber());
   } else {
     Print(" (NO SERIAL NUMBER)");
   }
-  if (state > kLabelShownAbove) Print(" (%s)", unit.unitLabel().c_str());
-  if (state > kBootShownAbove) {
+  if (state > unit_state::kLabelShownAbove)
+    Print(" (%s)", unit.unitLabel().c_str());
+  if (state > unit_state::kBootShownAbove) {
     Print(" BootV%d.%d", unit.bootBranch(), unit.bootVersion());
   } else {
     Print(" (BAD BOOT CODE)");
   }
   bool candidate = false;
-  if (state < kReadyFrom) {
+  if (state < unit_state::kReadyFrom) {
     Print(" NOT READY FOR CODE PROGRAMMING");
   } else {
     candidate = unit.modelName() == targetName;
   }
-  if (state > kCodeShownAbove) {
+  if (state > unit_state::kCodeShownAbove) {
     Print(" CodeV%d.%d.%d", unit.unitCodeBranch(), unit.unitCodeVersion(),
           unit.unitCodeRevision());
   }
@@ -66,8 +59,7 @@ DeviceRecord SelectDevice(ProgrammingServer* server,
   std::vector<DeviceRecord> candidates;
   for (size_t i = 0; i < units; ++i) {
     DeviceRecord unit;
-    std::memcpy(unit.bytes, records + i * kDeviceRecordSize,
-                kDeviceRecordSize);
+    std::memcpy(unit.bytes, records + i * kDeviceRecordSize, kDeviceRecordSize);
     if (ListUnit(unit, targetName)) candidates.push_back(unit);
   }
   if (candidates.empty()) StopRun(1, "NO DEVICES AVAILABLE TO PROGRAM");

@@ -17,10 +17,9 @@
 
 namespace {
 
-// As the tool lists units: from this state on a unit of the tool's model
-// may be chosen, and above it its code release is shown.
-constexpr uint16_t kChoosableFrom = 1000;
-constexpr uint16_t kReleaseShownAbove = 1000;
+// As the tool lists units.
+constexpr uint16_t kChoosableFrom = unit_state::kReadyFrom;
+constexpr uint16_t kReleaseShownAbove = unit_state::kCodeShownAbove;
 
 // What a region holds that the record shows was not blank: too little to
 // be code or a profile, enough for an erase to have work to do.
